@@ -1,0 +1,136 @@
+// murmur-server [--headless] [--dir DIR] [--color auto|always|never]
+#include <QApplication>
+#include <QCoreApplication>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/Lifecycle.h"
+#include "core/Server.h"
+#include "host/qt/QtHost.h"
+#include "ui/Headless.h"
+#include "ui/MainWindow.h"
+#include "ui/Signals.h"
+
+namespace {
+
+constexpr const char* kVersion = "1.2.0";
+
+constexpr const char* kUsage =
+    "Usage: murmur-server [--headless] [--dir DIR] [--color auto|always|never]\n"
+    "       murmur-server --help | --version\n"
+    "\n"
+    "A chat server for Murmur clients.\n"
+    "\n"
+    "  --headless      run without a window: every operator line goes to standard output,\n"
+    "                  every line of standard input is a console entry (chosen by itself\n"
+    "                  when there is no display)\n"
+    "  --dir DIR       the data directory: MMConf.ini, users.txt, the rosters, ban lists,\n"
+    "                  channel lists, Idles.txt and chat logs (default: the current directory)\n"
+    "  --color WHEN    colour the terminal output: auto (when it is a terminal), always, never\n"
+    "  --help          show this text\n"
+    "  --version       show the version\n"
+    "\n"
+    "SIGINT and SIGTERM save MMConf.ini and end the server with status 0.\n";
+
+struct Options {
+    bool headless = false;
+    std::string directory;
+    std::string colour = "auto";
+};
+
+[[noreturn]] void fail(const std::string& message) {
+    std::fprintf(stderr, "murmur-server: %s\nTry 'murmur-server --help'.\n", message.c_str());
+    std::exit(2);
+}
+
+Options parse(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](const char* name) -> std::string {
+            std::string prefix = std::string(name) + "=";
+            if (arg.rfind(prefix, 0) == 0) return arg.substr(prefix.size());
+            if (i + 1 >= argc) fail(std::string(name) + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (arg == "--version") {
+            std::printf("murmur-server %s\n", kVersion);
+            std::exit(0);
+        } else if (arg == "--headless") {
+            options.headless = true;
+        } else if (arg == "--dir" || arg.rfind("--dir=", 0) == 0) {
+            options.directory = value("--dir");
+            if (options.directory.empty()) fail("--dir needs a directory");
+        } else if (arg == "--color" || arg.rfind("--color=", 0) == 0) {
+            options.colour = value("--color");
+            if (options.colour != "auto" && options.colour != "always" && options.colour != "never")
+                fail("--color takes auto, always or never");
+        } else {
+            fail("unknown option '" + arg + "'");
+        }
+    }
+    return options;
+}
+
+bool displayAvailable() {
+    auto set = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v && *v;
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+}
+
+void prepareDirectory(const std::string& directory) {
+    if (directory.empty()) return;
+    struct stat st {};
+    if (::stat(directory.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) fail("'" + directory + "' is not a directory");
+        return;
+    }
+    if (::mkdir(directory.c_str(), 0755) != 0)
+        fail("cannot create the data directory '" + directory + "': " + std::strerror(errno));
+}
+
+int runHeadless(int argc, char** argv, const Options& options) {
+    QCoreApplication app(argc, argv);
+    murmur::QtHost host;
+    murmur::Server server(host, options.directory);
+    bool colours = options.colour == "always" || (options.colour == "auto" && ::isatty(STDOUT_FILENO));
+    murmur::HeadlessFrontend frontend(server, colours);
+    murmur::onTerminationSignal([&] {
+        host.runHandler([&] { murmur::shutDown(server); });
+        QCoreApplication::exit(0);
+    });
+    frontend.readConsoleFrom(STDIN_FILENO);
+    host.runHandler([&] { murmur::startUp(server); });
+    return app.exec();
+}
+
+int runWindow(int argc, char** argv, const Options& options) {
+    QApplication app(argc, argv);
+    murmur::QtHost host;
+    murmur::Server server(host, options.directory);
+    murmur::frmMain window(server);
+    murmur::onTerminationSignal([&] { window.close(); });
+    host.runHandler([&] { murmur::startUp(server); });
+    window.showAfterStartUp();
+    return app.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options = parse(argc, argv);
+    prepareDirectory(options.directory);
+    if (options.headless || !displayAvailable()) return runHeadless(argc, argv, options);
+    return runWindow(argc, argv, options);
+}

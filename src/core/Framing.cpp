@@ -1,0 +1,136 @@
+#include "core/Framing.h"
+
+#include "core/Branding.h"
+#include "core/ChatView.h"
+#include "core/Connections.h"
+
+namespace murmur {
+namespace {
+
+constexpr const char* kNotCompatible = "Your client is not compatible with this server.";
+constexpr const char* kPoorClient = "A poorly developed client has attempted to connect and was refused.";
+constexpr std::uint8_t pktLogonId = 1;
+
+std::string latestClientText() { return std::string("See ") + branding::clientPageAddress + " for the latest client."; }
+
+bool hasThreeFields(std::string_view payload) {
+    std::size_t nuls = 0;
+    for (char c : payload) nuls += c == '\0';
+    return nuls == 2;
+}
+
+}  // namespace
+
+FrameResult takeFrame(std::string_view& input, Frame& frame) {
+    if (input.empty()) return FrameResult::needMore;
+    auto id = static_cast<std::uint8_t>(input[0]);
+    if (id > maxPacketId) return FrameResult::foreignId;
+
+    std::size_t at = 1;
+    std::size_t length = 0;
+    for (;; ++at) {
+        if (at >= input.size()) return FrameResult::needMore;
+        char c = input[at];
+        if (c == '\0') break;
+        if (c < '0' || c > '9' || at > maxLengthDigits) return FrameResult::badLength;
+        length = length * 10 + static_cast<std::size_t>(c - '0');
+    }
+    if (at == 1 || length > maxPayloadLength) return FrameResult::badLength;
+    std::size_t payloadStart = at + 1;
+    if (input.size() - payloadStart < length) return FrameResult::needMore;
+
+    frame.id = id;
+    frame.payload = input.substr(payloadStart, length);
+    input.remove_prefix(payloadStart + length);
+    return FrameResult::frame;
+}
+
+std::string framePacket(std::uint8_t id, std::string_view payload) {
+    std::string frame;
+    std::string length = std::to_string(payload.size());
+    frame.reserve(2 + length.size() + payload.size());
+    frame.push_back(static_cast<char>(id));
+    frame += length;
+    frame.push_back('\0');
+    frame += payload;
+    return frame;
+}
+
+void sendFrame(Server& server, int connection, std::string_view frame) {
+    if (!isConnected(server, connection)) return;
+    server.sckRecv[static_cast<std::size_t>(connection)].socket->send(frame);
+}
+
+void sendPacket(Server& server, std::uint8_t id, int connection, std::string_view payload) {
+    if (!isConnected(server, connection)) return;
+    sendFrame(server, connection, framePacket(id, payload));
+}
+
+void sendToAllConnected(Server& server, std::uint8_t id, std::string_view payload, int except) {
+    std::string frame = framePacket(id, payload);
+    int count = socketCount(server);
+    for (int i = 0; i < count; ++i)
+        if (i != except) sendFrame(server, i, frame);
+}
+
+void sendRefusalText(Server& server, int connection, std::string_view text) {
+    std::string bytes;
+    bytes.push_back('\x03');
+    bytes += text;
+    bytes.push_back('\0');
+    bytes.push_back('0');
+    sendFrame(server, connection, bytes);
+}
+
+void refuseClient(Server& server, ConnectionNumber connection) {
+    addChat(server, {{colour::red, kPoorClient}});
+    sendRefusalText(server, connection, kNotCompatible);
+    server.host.loop().yield();
+    sendRefusalText(server, connection, latestClientText());
+    server.host.loop().yield();
+    closeSocket(server, connection);
+    server.users.remove(connection);
+}
+
+void receiveData(Server& server, ConnectionNumber connection) {
+    if (!server.users.contains(connection)) return;
+    if (connection < 0 || connection >= socketCount(server)) return;
+    std::string chunk = server.sckRecv[static_cast<std::size_t>(connection)].socket->readAll();
+    if (chunk.empty()) return;
+
+    // The unfinished tail of earlier reads comes first; the buffer is ours for this event.
+    std::string buffer = std::move(server.sckRecv[static_cast<std::size_t>(connection)].pending);
+    server.sckRecv[static_cast<std::size_t>(connection)].pending.clear();
+    buffer += chunk;
+    std::string_view input = buffer;
+
+    for (;;) {
+        Frame frame;
+        FrameResult result = takeFrame(input, frame);
+        if (result == FrameResult::needMore) {
+            server.sckRecv[static_cast<std::size_t>(connection)].pending.assign(input);
+            return;
+        }
+        if (result == FrameResult::foreignId) return;
+        if (result == FrameResult::badLength) {
+            refuseClient(server, connection);
+            return;
+        }
+        if (frame.id == pktLogonId && !hasThreeFields(frame.payload)) {
+            sendRefusalText(server, connection, kNotCompatible);
+            server.host.loop().yield();
+            closeSocket(server, connection);
+            return;
+        }
+        try {
+            if (server.packetHandler) server.packetHandler(frame.id, connection, frame.payload);
+        } catch (const std::exception&) {
+            refuseClient(server, connection);
+            return;
+        }
+        // A handler that ended the connection ends the reading of its data too.
+        if (!isConnected(server, connection) || !server.users.contains(connection)) return;
+    }
+}
+
+}  // namespace murmur

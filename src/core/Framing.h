@@ -1,0 +1,56 @@
+// The wire frame: one id byte, the payload length in decimal digits, a NUL, the payload. Received
+// bytes are cut into whole packets, kept across reads until each packet is complete.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "core/Server.h"
+
+namespace murmur {
+
+// The highest packet id of the protocol; a higher id at a packet boundary ends the stream.
+constexpr std::uint8_t maxPacketId = 19;
+constexpr std::size_t maxLengthDigits = 9;
+constexpr std::size_t maxPayloadLength = 65536;
+
+struct Frame {
+    std::uint8_t id = 0;
+    std::string_view payload;
+};
+
+enum class FrameResult {
+    frame,      // one whole packet was taken from the front of the input
+    needMore,   // the rest of a packet has not arrived yet; the input is left as it was
+    badLength,  // the length is not a number or too large: the stream cannot be read on
+    foreignId,  // an id above the protocol's at a packet boundary
+};
+
+// Takes one packet from the front of the input. The frame's payload points into the input. It
+// holds no socket, so it can be fed any bytes.
+FrameResult takeFrame(std::string_view& input, Frame& frame);
+
+std::string framePacket(std::uint8_t id, std::string_view payload);
+// The one way a packet leaves the server; a socket that is not connected gets nothing.
+void sendPacket(Server& server, std::uint8_t id, int connection, std::string_view payload);
+// A frame made once and sent to several connections.
+void sendFrame(Server& server, int connection, std::string_view frame);
+// To every connected socket but one (none when except is -1).
+void sendToAllConnected(Server& server, std::uint8_t id, std::string_view payload, int except = -1);
+// The unframed refusal text: 0x03, the text, NUL, "0".
+void sendRefusalText(Server& server, int connection, std::string_view text);
+
+// Data have arrived on the connection.
+void receiveData(Server& server, ConnectionNumber connection);
+// The refusal of a client whose data cannot be handled: operator line, both refusal texts, close,
+// record removed.
+void refuseClient(Server& server, ConnectionNumber connection);
+
+// A client's data could not be handled; thrown by packet handlers, caught by the receive path.
+struct ClientFault : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+}  // namespace murmur

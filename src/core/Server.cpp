@@ -1,0 +1,39 @@
+#include "core/Server.h"
+
+#include "core/ChatLog.h"
+#include "core/Connections.h"
+#include "protocol/Dispatch.h"
+#include "staff/Console.h"
+#include "host/TextFile.h"
+
+namespace murmur {
+
+Server::Server(Host& h, std::string directory)
+    : host(h),
+      dataDirectory(std::move(directory)),
+      tmrKeepAlive(h.createTimer()),
+      tmrKillClients(h.createTimer()),
+      tmrHandleJunk(h.createTimer()),
+      tmrLoad(h.createTimer()),
+      tmrIdle(h.createTimer()) {
+    loadClientSocket(*this);
+    packetHandler = [this](std::uint8_t id, ConnectionNumber connection, std::string_view payload) {
+        dispatchPacket(*this, id, connection, payload);
+    };
+    consoleHandler = [this](const std::string& text) { consoleEntry(*this, text); };
+    host.listener().setConnectionRequest([this](RequestId request) { acceptConnection(*this, request); });
+    chatLog_ = std::make_unique<ChatLog>(*this);
+    rtbChat.addSink(chatLog_.get());
+}
+
+Server::~Server() {
+    host.listener().setConnectionRequest(nullptr);
+    rtbChat.removeSink(chatLog_.get());
+    for (auto& slot : sckRecv) slot.socket->setEvents({});
+}
+
+std::string Server::path(std::string_view fileName) const { return textfile::pathIn(dataDirectory, fileName); }
+
+Frontend& Server::ui() { return frontend ? *frontend : noFrontend_; }
+
+}  // namespace murmur

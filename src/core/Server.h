@@ -1,0 +1,88 @@
+// The one state of the server. Every handler is a free function over it; tests build a fresh one
+// for each case.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "core/ChatView.h"
+#include "core/Frontend.h"
+#include "core/OrderedMap.h"
+#include "core/Settings.h"
+#include "core/UserData.h"
+#include "host/Host.h"
+
+namespace murmur {
+
+// One element of the client socket array, with the received bytes of a packet not yet complete.
+struct SocketSlot {
+    std::unique_ptr<ClientSocket> socket;
+    std::string pending;
+};
+
+using PacketHandler = std::function<void(std::uint8_t id, ConnectionNumber connection, std::string_view payload)>;
+using ConsoleHandler = std::function<void(const std::string& text)>;
+
+struct Server {
+    Server(Host& host, std::string dataDirectory);
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+    ~Server();
+
+    // The data file of that name in the data directory.
+    std::string path(std::string_view fileName) const;
+
+    Host& host;
+    std::string dataDirectory;
+    std::string titleText;
+    Settings settings;
+
+    OrderedMap<ConnectionNumber, clsUserData> users;
+    std::vector<SocketSlot> sckRecv;  // never has gaps; element 0 always exists
+    std::vector<std::string> lstUsers;
+    std::string lblUsers;
+    ChatView rtbChat;
+
+    // Lower-cased names whose chat only staff see.
+    std::unordered_set<std::string> globalFilter;
+    // Lower-cased channel name to the names banned from it, joined by ", ".
+    std::unordered_map<std::string, std::string> channelBans;
+    // Lower-cased channel name to the spelling its first user gave it.
+    std::unordered_map<std::string, std::string> channelNames;
+    std::vector<std::string> restrictedChannels;
+    std::vector<std::string> allowedChannels;
+    // Queue sharers that have had their turn in this round.
+    std::set<ConnectionNumber> queueRound;
+    // Chat lines and logons per connection number since the last check.
+    OrderedMap<ConnectionNumber, std::int16_t> spamCounts;
+    OrderedMap<ConnectionNumber, std::int16_t> logonCounts;
+    std::vector<std::string> idleMessages;
+    std::int16_t idleMinutes = 0;
+
+    std::unique_ptr<Timer> tmrKeepAlive;
+    std::unique_ptr<Timer> tmrKillClients;
+    std::unique_ptr<Timer> tmrHandleJunk;
+    std::unique_ptr<Timer> tmrLoad;
+    std::unique_ptr<Timer> tmrIdle;
+
+    // Where each whole received packet goes; the protocol's dispatch unless a test puts its own.
+    PacketHandler packetHandler;
+    // Where each console entry goes.
+    ConsoleHandler consoleHandler;
+    Frontend* frontend = nullptr;
+
+    Frontend& ui();
+
+private:
+    Frontend noFrontend_;
+    std::unique_ptr<ChatSink> chatLog_;
+};
+
+}  // namespace murmur

@@ -1,0 +1,62 @@
+// The settings held in memory for one run, read from MMConf.ini at start-up and written back at
+// shutdown.
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace murmur {
+
+struct Settings {
+    // In the order start-up reads them.
+    enum Id {
+        idProtocol,
+        idPort,
+        idAuthentication,
+        idSpamControl,
+        idIdleSystem,
+        idLoadControl,
+        idAmountOfConnections,
+        idAmountOfTime,
+        idIdleTime,
+        idWriteLogToFile,
+        idMessageCount,
+        idSecondsToCheck,
+        count
+    };
+
+    std::int16_t port = 0;
+    std::int16_t protocol = 0;
+    std::string authentication;
+    std::string idleSystem;
+    std::string writeLogToFile;
+    std::string spamControl;
+    std::int16_t messageCount = 0;
+    std::int16_t secondsToCheck = 0;
+    std::string loadControl;
+    std::int16_t amountOfConnections = 0;
+    std::int16_t amountOfTime = 0;
+    std::int16_t idleTime = 0;
+    bool usingAlternatePort = false;
+
+    // Settings that hold a value read from the file or set by the operator. A start-up stopped by
+    // a bad value leaves the rest unknown, and shutdown leaves their lines in the file alone.
+    std::bitset<count> known;
+    void markAllKnown() { known.set(); }
+};
+
+// Numeric text as the settings accept it: optional spaces and sign, digits with an optional
+// fraction and exponent, or &H / &O followed by hexadecimal or octal digits. Nothing else.
+std::optional<double> parseNumeric(std::string_view text);
+
+// The number rounded to a whole number, halves to the even one, when it fits a 16-bit signed
+// integer.
+std::optional<std::int16_t> toInt16(double value);
+
+// Numeric text that fits a 16-bit signed integer.
+std::optional<std::int16_t> parseInt16(std::string_view text);
+
+}  // namespace murmur

@@ -1,0 +1,135 @@
+// The host facilities the server runs on: stream sockets, a listener, timers, the event loop, a
+// random source and the local clock. The server logic sees only these interfaces; the real program
+// supplies them with Qt (host/qt), the tests with FakeHost.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace murmur {
+
+// Identifies one pending connection request between the listener's report and the accept.
+using RequestId = std::intptr_t;
+
+// Socket states as the server tests them.
+enum SocketState : int {
+    sckClosed = 0,
+    sckConnected = 7,
+    sckClosing = 8,  // the peer has ended the connection; the server has not closed it yet
+};
+
+class ClientSocket {
+public:
+    struct Events {
+        std::function<void()> dataArrival;
+        std::function<void()> closed;  // the peer ended the connection
+    };
+
+    virtual ~ClientSocket() = default;
+    virtual void setEvents(Events events) = 0;
+    // Takes over a pending request; the socket is then connected.
+    virtual bool accept(RequestId request) = 0;
+    virtual int state() const = 0;
+    virtual std::string remoteAddress() const = 0;  // dotted form, as the peer was accepted
+    virtual std::string readAll() = 0;
+    virtual void send(std::string_view bytes) = 0;
+    // Graceful: output already sent goes out before the connection ends. The state is closed at
+    // once, so the socket is free for the next accept. A second close does nothing.
+    virtual void close() = 0;
+    // Unsent output still held for this socket, in bytes.
+    virtual std::size_t pendingOutput() const = 0;
+};
+
+struct ListenError {
+    int number = 0;
+    std::string description;
+};
+
+// The platform's error number for a local address already in use.
+constexpr int errAddressInUse = 10048;
+
+class Listener {
+public:
+    virtual ~Listener() = default;
+    virtual void setConnectionRequest(std::function<void(RequestId)> handler) = 0;
+    // An empty bind address listens on every local address.
+    virtual bool listen(const std::string& bindAddress, int port, ListenError& error) = 0;
+    virtual void close() = 0;
+    virtual bool isListening() const = 0;
+    virtual int localPort() const = 0;
+    // Ends a request that no client socket will take.
+    virtual void reject(RequestId request) = 0;
+};
+
+// A timer with a millisecond period and an enabled flag. It ticks only while enabled and while its
+// period is above 0. Enabling a timer that already runs changes nothing; a new period restarts the
+// countdown of a running timer.
+class Timer {
+public:
+    virtual ~Timer() = default;
+    virtual void setTick(std::function<void()> tick) = 0;
+    virtual void setInterval(int milliseconds) = 0;
+    virtual int interval() const = 0;
+    virtual void setEnabled(bool enabled) = 0;
+    virtual bool enabled() const = 0;
+};
+
+class EventLoop {
+public:
+    virtual ~EventLoop() = default;
+    // Lets pending output go out. No input or timer handler runs inside it, so the caller's view
+    // of the tables stays valid across the call.
+    virtual void yield() = 0;
+    // Milliseconds since the system started, wrapping like a 32-bit counter.
+    virtual std::int32_t tickCount() const = 0;
+    // Runs an operator action (a console entry, a dialog button) as one handler: nothing else
+    // runs inside it.
+    virtual void runHandler(const std::function<void()>& handler) { handler(); }
+};
+
+// Pseudo-random numbers in [0, 1). Never seeded: every run draws the same sequence.
+class Random {
+public:
+    virtual ~Random() = default;
+    virtual double next() = 0;
+};
+
+struct LocalTime {
+    int year = 0, month = 0, day = 0;
+    int hour = 0, minute = 0, second = 0;
+};
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual LocalTime now() const = 0;
+};
+
+class Host {
+public:
+    virtual ~Host() = default;
+    virtual std::unique_ptr<ClientSocket> createClientSocket() = 0;
+    virtual std::unique_ptr<Timer> createTimer() = 0;
+    virtual Listener& listener() = 0;
+    virtual EventLoop& loop() = 0;
+    virtual Random& random() = 0;
+    virtual Clock& clock() = 0;
+};
+
+// The generator the server has always drawn from: a 24-bit linear congruential sequence that starts
+// from the same state in every run.
+class RepeatableRandom final : public Random {
+public:
+    double next() override {
+        state_ = (state_ * 0x43FD43FDu + 0xC39EC3u) & 0xFFFFFFu;
+        return static_cast<double>(state_) / 16777216.0;
+    }
+
+private:
+    std::uint32_t state_ = 0x50000u;
+};
+
+}  // namespace murmur

@@ -1,0 +1,137 @@
+#include "host/TextFile.h"
+
+#include "host/CodePage.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace murmur::textfile {
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::int64_t size(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return st.st_size;
+}
+
+ReadStatus readWhole(const std::string& path, std::string& text) {
+    text.clear();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? ReadStatus::missing : ReadStatus::failed;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return ReadStatus::failed;
+    }
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            text.clear();
+            return ReadStatus::failed;
+        }
+        if (n == 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return ReadStatus::ok;
+}
+
+std::vector<std::string> split(std::string_view text, std::string_view separator) {
+    std::vector<std::string> pieces;
+    if (text.empty()) return pieces;
+    if (separator.empty()) return {std::string(text)};
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t at = text.find(separator, start);
+        if (at == std::string_view::npos) {
+            pieces.emplace_back(text.substr(start));
+            return pieces;
+        }
+        pieces.emplace_back(text.substr(start, at - start));
+        start = at + separator.size();
+    }
+}
+
+std::vector<std::string> splitCrLf(std::string_view text) { return split(text, "\r\n"); }
+
+std::vector<std::string> readLines(const std::string& path) {
+    std::string text;
+    if (readWhole(path, text) != ReadStatus::ok) return {};
+    return splitCrLf(text);
+}
+
+bool hasLineNoCase(const std::string& path, std::string_view entry) {
+    std::string lowered = codepage::toLower(entry);
+    for (const auto& line : readLines(path))
+        if (line.size() == lowered.size() && codepage::toLower(line) == lowered) return true;
+    return false;
+}
+
+namespace {
+
+bool writeAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool appendLine(const std::string& path, std::string_view line) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    std::string data(line);
+    data += "\r\n";
+    bool ok = writeAll(fd, data);
+    return ::close(fd) == 0 && ok;
+}
+
+bool writeWhole(const std::string& path, std::string_view text) {
+    std::string temporary = path + ".tmp";
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok) ok = ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok) ::unlink(temporary.c_str());
+    return ok;
+}
+
+bool rewrite(const std::string& path, const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) {
+        text += line;
+        text += "\r\n";
+    }
+    return writeWhole(path, text);
+}
+
+bool createIfMissing(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    return ::close(fd) == 0;
+}
+
+std::string pathIn(const std::string& directory, std::string_view name) {
+    if (directory.empty()) return std::string(name);
+    std::string path = directory;
+    if (path.back() != '/') path += '/';
+    path += name;
+    return path;
+}
+
+}  // namespace murmur::textfile

@@ -1,0 +1,38 @@
+// The data files are plain text in the code page, one entry per line, lines ended by CR LF. They
+// are read whole and split; they are written by appending a line or by rewriting the whole file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace murmur::textfile {
+
+enum class ReadStatus { ok, missing, failed };
+
+bool exists(const std::string& path);
+// Size in bytes, or -1 when the file does not exist.
+std::int64_t size(const std::string& path);
+ReadStatus readWhole(const std::string& path, std::string& text);
+// Every piece between CR LF pairs, the piece after the last one included. An empty text gives no
+// pieces at all.
+std::vector<std::string> splitCrLf(std::string_view text);
+// Splits at every occurrence of the separator, keeping empty pieces; an empty text gives none.
+std::vector<std::string> split(std::string_view text, std::string_view separator);
+// Reads and splits; a missing or unreadable file gives no lines.
+std::vector<std::string> readLines(const std::string& path);
+// Whether some line of the file equals the entry without regard to letter case; lines are whole,
+// nothing is trimmed. A missing or unreadable file holds nothing.
+bool hasLineNoCase(const std::string& path, std::string_view entry);
+// Creates the file when it is missing and adds the line and CR LF at its end.
+bool appendLine(const std::string& path, std::string_view line);
+// Replaces the file with the lines, each ended by CR LF. The old content stays whole until the new
+// one is complete on disk.
+bool rewrite(const std::string& path, const std::vector<std::string>& lines);
+bool writeWhole(const std::string& path, std::string_view text);
+bool createIfMissing(const std::string& path);
+// A file in a directory; an empty directory means the current one.
+std::string pathIn(const std::string& directory, std::string_view name);
+
+}  // namespace murmur::textfile

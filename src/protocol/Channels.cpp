@@ -1,0 +1,103 @@
+#include "protocol/Channels.h"
+
+#include "core/ChatView.h"
+#include "core/Framing.h"
+#include "host/CodePage.h"
+#include "host/TextFile.h"
+#include "protocol/Packets.h"
+#include "staff/Lookups.h"
+
+namespace murmur {
+namespace {
+
+constexpr const char* kTooLong = "The channel name is too long.";
+constexpr const char* kRestricted = "That channel is restricted.";
+
+// Another record with a staff rank in the channel.
+bool otherStaffIn(const Server& server, ConnectionNumber self, std::string_view channel) {
+    for (const auto& [number, record] : server.users)
+        if (number != self && codepage::equalsNoCase(record.channel, channel) &&
+            codepage::toLower(record.authString) != "normal")
+            return true;
+    return false;
+}
+
+bool isRestricted(const Server& server, std::string_view channel) {
+    for (const auto& entry : server.restrictedChannels)
+        if (codepage::equalsNoCase(entry, channel)) return true;
+    return false;
+}
+
+// Every other record in the channel whose socket is connected gets the frame.
+void tellChannel(Server& server, ConnectionNumber self, std::string_view channel, std::string_view frame) {
+    for (const auto& [number, record] : server.users)
+        if (number != self && codepage::equalsNoCase(record.channel, channel)) sendFrame(server, number, frame);
+}
+
+}  // namespace
+
+bool isChannelEmpty(const Server& server, std::string_view channel) {
+    for (const auto& [number, record] : server.users)
+        if (codepage::equalsNoCase(record.channel, channel)) return false;
+    return true;
+}
+
+bool listHoldsName(std::string_view list, std::string_view name) {
+    for (const auto& entry : textfile::split(list, ", "))
+        if (codepage::equalsNoCase(entry, name)) return true;
+    return false;
+}
+
+void handleJoinChannel(Server& server, ConnectionNumber connection, const std::vector<std::string_view>& fields) {
+    std::string_view statedName = fields[0];
+    std::string requested(fields[1]);
+    std::string lowered = codepage::toLower(requested);
+    if (lowered == "main") requested = "Main";
+    if (lowered == "the void") requested = "The Void";
+    if (requested.size() > maxChannelLength)
+        return sendNotice(server, connection, kTooLong, NoticeKind::refusal);
+
+    // Normal clients state their own logon name; the last record that holds it names the joiner.
+    std::string listName;
+    for (const auto& [number, record] : server.users)
+        if (record.originalName == statedName) listName = record.listName;
+
+    clsUserData* joiner = server.users.find(connection);
+    if (!joiner) return;
+    std::string previous = joiner->channel;
+    std::string key = codepage::toLower(requested);
+
+    if (joiner->authString != "normal") {
+        // A channel ban lasts while some staff member stays in the channel.
+        if (!otherStaffIn(server, connection, previous)) server.channelBans.erase(codepage::toLower(previous));
+    } else {
+        auto bans = server.channelBans.find(key);
+        if (bans != server.channelBans.end() && listHoldsName(bans->second, statedName))
+            return sendNotice(server, connection, "You are banned from channel " + requested + ".", NoticeKind::refusal);
+        if (isRestricted(server, requested)) return sendNotice(server, connection, kRestricted, NoticeKind::refusal);
+    }
+
+    tellChannel(server, connection, previous, framePacket(out::pktUserLeftChannel, listName));
+    auto spelling = server.channelNames.find(key);
+    if (spelling == server.channelNames.end()) server.channelNames.emplace(key, requested);
+    else requested = spelling->second;
+    joiner->channel = requested;
+    if (isChannelEmpty(server, previous)) server.channelNames.erase(codepage::toLower(previous));
+    tellChannel(server, connection, requested, framePacket(out::pktUserJoinedChannel, listName));
+
+    addChat(server, {{colour::yellow, std::string(statedName)},
+                     {colour::white, " has joined the channel "},
+                     {colour::cyan, requested}});
+    sendPacket(server, out::pktJoinResult, connection, joinFields({requested, "success"}));
+}
+
+void handleChannelUsers(Server& server, ConnectionNumber connection) {
+    const clsUserData* asker = server.users.find(connection);
+    if (!asker) return;
+    std::vector<std::string> names;
+    for (const auto& [number, record] : server.users)
+        if (codepage::equalsNoCase(record.channel, asker->channel)) names.push_back(record.listName);
+    sendPacket(server, out::pktUserList, connection, joinNonEmpty(names, ", "));
+}
+
+}  // namespace murmur

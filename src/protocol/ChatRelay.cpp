@@ -1,0 +1,93 @@
+#include "protocol/ChatRelay.h"
+
+#include "core/ChatView.h"
+#include "core/Connections.h"
+#include "core/Framing.h"
+#include "guard/Counting.h"
+#include "host/CodePage.h"
+#include "protocol/Packets.h"
+#include "staff/Commands.h"
+#include "staff/Roster.h"
+
+namespace murmur {
+namespace {
+
+constexpr const char* kNoOneHears = "No one can hear you.";
+constexpr const char* kNotOnline = "That user is not online.";
+
+bool isBlank(std::string_view text) { return text.find_first_not_of(' ') == std::string_view::npos; }
+
+bool isCommand(std::string_view text) {
+    return !text.empty() && text[0] == '/' && codepage::toLower(text.substr(0, 3)) != "/e ";
+}
+
+}  // namespace
+
+void handleChat(Server& server, ConnectionNumber connection, const std::vector<std::string_view>& fields) {
+    const clsUserData* sender = server.users.find(connection);
+    if (!sender) return;
+    std::string_view stated = fields[0];
+    std::string_view text = fields[1];
+    std::string channel = sender->channel;
+    if (codepage::toLower(channel) == "the void") return;
+
+    if (server.globalFilter.count(codepage::toLower(stated))) {
+        std::string copy = framePacket(out::pktChat, joinFields({"(Muted) " + std::string(stated), text}));
+        for (int i = 0; i < socketCount(server); ++i) {
+            const clsUserData* record = server.users.find(static_cast<ConnectionNumber>(i));
+            if (i != connection && record && (record->authString == "admin" || record->authString == "moderator"))
+                sendFrame(server, i, copy);
+        }
+        return;
+    }
+
+    if (isCommand(text)) {
+        if (text.size() > 1) processCommand(server, std::string(sender->originalName), text, false);
+        return;
+    }
+
+    std::string display = std::string(staffPrefix(sender->authString)) + std::string(stated);
+    if (server.settings.spamControl == "Y") countChatLine(server, connection);
+    if (isBlank(text) || text.size() > maxChatLength) return;
+
+    addChat(server, {{colour::yellow, "<" + display + " (Channel: "},
+                     {colour::cyan, channel},
+                     {colour::yellow, ")> "},
+                     {colour::white, std::string(text)}});
+
+    bool anyoneElse = false;
+    for (const auto& [number, record] : server.users)
+        if (number != connection && codepage::equalsNoCase(record.channel, channel)) {
+            anyoneElse = true;
+            break;
+        }
+
+    std::string line = framePacket(out::pktChat, joinFields({display, text}));
+    std::string phantomCopy = framePacket(out::pktChat, joinFields({"(" + channel + ") " + display, text}));
+    if (!anyoneElse) sendNotice(server, connection, kNoOneHears, NoticeKind::information);
+    for (int i = 0; i < socketCount(server); ++i) {
+        const clsUserData* record = server.users.find(static_cast<ConnectionNumber>(i));
+        if (i == connection || !record) continue;
+        if (anyoneElse && codepage::equalsNoCase(record->channel, channel)) sendFrame(server, i, line);
+        else if (record->isChannelPhantom) sendFrame(server, i, phantomCopy);
+    }
+}
+
+void handleWhisper(Server& server, ConnectionNumber connection, const std::vector<std::string_view>& fields) {
+    std::string_view from = fields[0];
+    std::string_view to = fields[1];
+    std::string_view text = fields[2];
+    for (const auto& [number, record] : server.users) {
+        if (!codepage::equalsNoCase(record.originalName, to) || !isConnected(server, number)) continue;
+        addChat(server, {{colour::white, "<From "},
+                         {colour::yellow, std::string(from)},
+                         {colour::white, " to "},
+                         {colour::yellow, std::string(to)},
+                         {colour::white, "> " + std::string(text)}});
+        sendPacket(server, out::pktWhisper, number, joinFields({from, text}));
+        return;
+    }
+    sendNotice(server, connection, kNotOnline, NoticeKind::refusal);
+}
+
+}  // namespace murmur

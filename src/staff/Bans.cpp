@@ -1,0 +1,20 @@
+#include "staff/Bans.h"
+
+#include "core/ChatView.h"
+#include "host/TextFile.h"
+
+namespace murmur {
+
+std::string checkBans(const Server& server, std::string_view name, std::string_view address) {
+    if (textfile::hasLineNoCase(server.path("banned.txt"), name)) return "banned";
+    if (textfile::hasLineNoCase(server.path("IPs.txt"), address)) return "ipbanned";
+    return "";
+}
+
+void appendBan(Server& server, std::string_view name) {
+    std::string path = server.path("banned.txt");
+    if (!textfile::appendLine(path, name))
+        addChat(server, {{colour::red, "The ban of " + std::string(name) + " could not be written to " + path + "."}});
+}
+
+}  // namespace murmur

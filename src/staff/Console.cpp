@@ -1,0 +1,7 @@
+#include "staff/Console.h"
+
+namespace murmur {
+
+void consoleEntry(Server&, const std::string&) {}
+
+}  // namespace murmur

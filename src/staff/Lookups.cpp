@@ -1,0 +1,63 @@
+#include "staff/Lookups.h"
+
+#include "host/CodePage.h"
+#include "host/TextFile.h"
+
+namespace murmur {
+
+int findUserByName(const Server& server, std::string_view name) {
+    for (const auto& [number, record] : server.users)
+        if (codepage::equalsNoCase(record.originalName, name)) return number;
+    return -1;
+}
+
+clsUserData* findRecordByName(Server& server, std::string_view name) {
+    int number = findUserByName(server, name);
+    return number < 0 ? nullptr : server.users.find(static_cast<ConnectionNumber>(number));
+}
+
+bool isUserInChannel(const Server& server, std::string_view channel, std::string_view name) {
+    int number = findUserByName(server, name);
+    if (number < 0) return false;
+    return codepage::equalsNoCase(server.users.find(static_cast<ConnectionNumber>(number))->channel, channel);
+}
+
+std::string stripPrefix(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text)
+        if (c != '@' && c != '%') out.push_back(c);
+    return out;
+}
+
+std::vector<std::string> sortByRank(const std::vector<std::string>& names) {
+    std::vector<std::string> sorted;
+    sorted.reserve(names.size());
+    for (char prefix : {'%', '@'})
+        for (const auto& name : names)
+            if (!name.empty() && name[0] == prefix) sorted.push_back(name);
+    for (const auto& name : names)
+        if (!name.empty() && name[0] != '%' && name[0] != '@') sorted.push_back(name);
+    return sorted;
+}
+
+std::vector<std::string> sortByRank(std::string_view list) { return sortByRank(textfile::split(list, ", ")); }
+
+std::vector<std::string> listNamesInTableOrder(const Server& server) {
+    std::vector<std::string> names;
+    names.reserve(server.users.count());
+    for (const auto& [number, record] : server.users) names.push_back(record.listName);
+    return names;
+}
+
+std::string joinNonEmpty(const std::vector<std::string>& entries, std::string_view separator) {
+    std::string out;
+    for (const auto& entry : entries) {
+        if (entry.empty()) continue;
+        if (!out.empty()) out += separator;
+        out += entry;
+    }
+    return out;
+}
+
+}  // namespace murmur

@@ -1,0 +1,29 @@
+// Name lookups shared by the handlers and the commands.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Server.h"
+
+namespace murmur {
+
+// The first record in table order whose logon name equals the name without regard to case; -1
+// when there is none.
+int findUserByName(const Server& server, std::string_view name);
+clsUserData* findRecordByName(Server& server, std::string_view name);
+// Whether the user of that name is in the channel (letter case aside).
+bool isUserInChannel(const Server& server, std::string_view channel, std::string_view name);
+// The text without any "@" or "%".
+std::string stripPrefix(std::string_view text);
+// Administrators ("%") first, then moderators ("@"), then everybody else, each group in its old
+// order; empty names are dropped.
+std::vector<std::string> sortByRank(const std::vector<std::string>& names);
+std::vector<std::string> sortByRank(std::string_view list);
+// The list names of every record, in table order (records not logged on give empty names).
+std::vector<std::string> listNamesInTableOrder(const Server& server);
+// Every non-empty entry, each followed by the separator, and the last separator dropped.
+std::string joinNonEmpty(const std::vector<std::string>& entries, std::string_view separator);
+
+}  // namespace murmur

@@ -1,0 +1,23 @@
+#include "staff/Roster.h"
+
+#include "host/TextFile.h"
+
+namespace murmur {
+
+StaffRank lookupStaff(const Server& server, std::string_view name) {
+    if (textfile::hasLineNoCase(server.path("admin.txt"), name)) return {"admin", 1};
+    if (textfile::hasLineNoCase(server.path("mods.txt"), name)) return {"moderator", 2};
+    return {"normal", 3};
+}
+
+std::string lookupStaffRank(const Server& server, std::string_view name) { return lookupStaff(server, name).name; }
+
+std::uint8_t lookupStaffCode(const Server& server, std::string_view name) { return lookupStaff(server, name).code; }
+
+std::string_view staffPrefix(std::string_view rank) {
+    if (rank == "admin") return "%";
+    if (rank == "moderator") return "@";
+    return "";
+}
+
+}  // namespace murmur

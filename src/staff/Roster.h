@@ -1,0 +1,25 @@
+// Who is staff: admin.txt and mods.txt in the data directory, one name per line, read afresh at
+// every call so that edits take effect at the next logon.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/Server.h"
+
+namespace murmur {
+
+struct StaffRank {
+    std::string name;   // "admin", "moderator" or "normal"
+    std::uint8_t code;  // 1, 2 or 3
+};
+
+StaffRank lookupStaff(const Server& server, std::string_view name);
+std::string lookupStaffRank(const Server& server, std::string_view name);
+std::uint8_t lookupStaffCode(const Server& server, std::string_view name);
+
+// The display prefix of a rank: "%" for administrators, "@" for moderators.
+std::string_view staffPrefix(std::string_view rank);
+
+}  // namespace murmur

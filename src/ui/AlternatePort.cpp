@@ -1,0 +1,73 @@
+#include "ui/AlternatePort.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "core/Lifecycle.h"
+#include "core/Settings.h"
+#include "ui/MainWindow.h"
+
+namespace murmur {
+namespace {
+
+constexpr const char* kEnterNumber = "Enter a numeric value.";
+
+}  // namespace
+
+frmAlternate::frmAlternate(Server& server, QWidget* parent) : QDialog(parent), server_(server) {
+    setObjectName("frmAlternate");
+    setWindowTitle("Select Alternate Port");
+    auto* layout = new QVBoxLayout(this);
+    Label1 = new QLabel("Select alternate listening port", this);
+    Label1->setObjectName("Label1");
+    txtAltPort = new QLineEdit(this);
+    txtAltPort->setObjectName("txtAltPort");
+    Command1 = new QPushButton("Select alternative port", this);
+    Command1->setObjectName("Command1");
+    layout->addWidget(Label1);
+    layout->addWidget(txtAltPort);
+    layout->addWidget(Command1);
+    connect(Command1, &QPushButton::clicked, this, &frmAlternate::selectPort);
+}
+
+void frmAlternate::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    QTimer::singleShot(0, this, &frmAlternate::askForPort);
+}
+
+void frmAlternate::askForPort() {
+    QMessageBox::information(this, QString(),
+                             QString("The port %1 is already in use. Please select an alternate port to listen on.")
+                                 .arg(server_.settings.port));
+}
+
+void frmAlternate::selectPort() {
+    auto port = parseInt16(fromQString(txtAltPort->text()));
+    if (!port || *port < 0) {
+        QMessageBox::information(this, QString(), kEnterNumber);
+        return;
+    }
+    bool listening = false;
+    server_.host.loop().runHandler([&] { listening = listenOnAlternatePort(server_, *port); });
+    if (!listening) {
+        QMessageBox::information(this, QString(),
+                                 QString("The port %1 is already in use. Please select an alternate port to listen on.")
+                                     .arg(*port));
+        return;
+    }
+    chosen_ = true;
+    close();
+    emit portChosen();
+}
+
+void frmAlternate::closeEvent(QCloseEvent* event) {
+    QDialog::closeEvent(event);
+    if (!chosen_) emit abandoned();
+}
+
+}  // namespace murmur

@@ -1,0 +1,42 @@
+// Asks for another port when the configured one is taken at start-up.
+#pragma once
+
+#include <QDialog>
+
+#include "core/Server.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace murmur {
+
+class frmAlternate final : public QDialog {
+    Q_OBJECT
+public:
+    frmAlternate(Server& server, QWidget* parent = nullptr);
+
+    QLabel* Label1 = nullptr;
+    QLineEdit* txtAltPort = nullptr;
+    QPushButton* Command1 = nullptr;
+
+    // The "Select alternative port" button.
+    void selectPort();
+
+signals:
+    void portChosen();
+    // Closed without a port: the server has nothing to listen on.
+    void abandoned();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void askForPort();
+
+    Server& server_;
+    bool chosen_ = false;
+};
+
+}  // namespace murmur

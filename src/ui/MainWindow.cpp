@@ -1,0 +1,175 @@
+#include "ui/MainWindow.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTextEdit>
+
+#include "core/Lifecycle.h"
+#include "host/CodePage.h"
+#include "ui/AlternatePort.h"
+
+namespace murmur {
+namespace {
+
+// Design sizes, in twips.
+constexpr int kInnerWidth = 10200;
+constexpr int kInnerHeight = 5220;
+constexpr int kListColumn = 2175;
+constexpr int kConsoleBand = 1065;
+constexpr int kListTop = 480;
+constexpr int kLabelHeight = 495;
+
+const char* kWhiteOnBlack = "color: white; background-color: black; font-family: \"MS Sans Serif\";";
+
+QColor toQColor(Colour c) { return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>((c >> 16) & 0xFF)); }
+
+}  // namespace
+
+QString toQString(const std::string& bytes) { return QString::fromStdString(codepage::toUtf8(bytes)); }
+std::string fromQString(const QString& text) { return codepage::fromUtf8(text.toStdString()); }
+
+frmMain::frmMain(Server& server) : server_(server) {
+    setObjectName("frmMain");
+    auto* area = new QWidget(this);
+    setCentralWidget(area);
+
+    rtbChat = new QTextEdit(area);
+    rtbChat->setObjectName("rtbChat");
+    rtbChat->setReadOnly(true);
+    rtbChat->setStyleSheet("background-color: black;");
+    rtbChat->setUndoRedoEnabled(false);
+
+    lblUsers = new QLabel(area);
+    lblUsers->setObjectName("lblUsers");
+    lblUsers->setStyleSheet(kWhiteOnBlack);
+    lblUsers->setAlignment(Qt::AlignCenter);
+
+    lstUsers = new QListWidget(area);
+    lstUsers->setObjectName("lstUsers");
+    lstUsers->setStyleSheet(kWhiteOnBlack);
+
+    txtConsole = new QComboBox(area);
+    txtConsole->setObjectName("txtConsole");
+    txtConsole->setEditable(true);
+    txtConsole->setInsertPolicy(QComboBox::NoInsert);
+    txtConsole->setStyleSheet(kWhiteOnBlack);
+    connect(txtConsole->lineEdit(), &QLineEdit::returnPressed, this, [this] { consoleEnter(); });
+
+    resize(twips(kInnerWidth), twips(kInnerHeight));
+    layoutControls();
+
+    server_.frontend = this;
+    server_.rtbChat.addSink(this);
+}
+
+frmMain::~frmMain() {
+    server_.rtbChat.removeSink(this);
+    if (server_.frontend == this) server_.frontend = nullptr;
+}
+
+int frmMain::twips(int value) const { return value * logicalDpiX() / 1440; }
+
+void frmMain::showAfterStartUp() {
+    setWindowTitle(toQString(server_.titleText + " - Server Listener"));
+    if (!alternate_) show();
+}
+
+void frmMain::lineAdded(const ChatLine& line) {
+    QTextCursor cursor(rtbChat->document());
+    cursor.movePosition(QTextCursor::End);
+    QScrollBar* bar = rtbChat->verticalScrollBar();
+    bool atBottom = bar->value() == bar->maximum();
+    for (const auto& piece : line.pieces) {
+        QTextCharFormat format;
+        format.setForeground(toQColor(piece.colour));
+        cursor.insertText(toQString(piece.text), format);
+    }
+    // A trim may leave a line that is only its line end.
+    if (line.lineEnd > 0) cursor.insertText(QString(QChar::LineFeed));
+    if (atBottom) bar->setValue(bar->maximum());
+}
+
+void frmMain::trimmed(std::size_t) { renderAll(); }
+void frmMain::cleared() { rtbChat->clear(); }
+
+void frmMain::renderAll() {
+    rtbChat->clear();
+    for (const auto& line : server_.rtbChat.lines()) lineAdded(line);
+}
+
+void frmMain::userListInserted(std::size_t index) {
+    lstUsers->insertItem(static_cast<int>(index), toQString(server_.lstUsers[index]));
+}
+
+void frmMain::userListRemoved(std::size_t index) { delete lstUsers->takeItem(static_cast<int>(index)); }
+
+void frmMain::userListReset() {
+    lstUsers->clear();
+    for (const auto& name : server_.lstUsers) lstUsers->addItem(toQString(name));
+}
+
+void frmMain::countLabelChanged() { lblUsers->setText(toQString(server_.lblUsers)); }
+
+void frmMain::messageBox(const std::string& text) { QMessageBox::information(this, QString(), toQString(text)); }
+
+void frmMain::askAlternatePort() {
+    hide();
+    alternate_ = new frmAlternate(server_, this);
+    connect(alternate_, &frmAlternate::portChosen, this, [this] {
+        alternate_->deleteLater();
+        alternate_ = nullptr;
+        show();
+    });
+    connect(alternate_, &frmAlternate::abandoned, this, [] { QCoreApplication::exit(1); });
+    alternate_->show();
+}
+
+void frmMain::consoleEnter() {
+    QString typed = txtConsole->currentText();
+    if (typed.isEmpty()) return;
+    if (txtConsole->findText(typed) < 0) txtConsole->insertItem(0, typed);
+    txtConsole->setEditText(QString());
+    std::string text = fromQString(typed);
+    server_.host.loop().runHandler([&] { server_.consoleHandler(text); });
+}
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    layoutControls();
+}
+
+// The chat view fills the window but for the user-list column at the right and the console band
+// at the bottom; a window too small for either keeps the chat view's size in that dimension.
+void frmMain::layoutControls() {
+    QWidget* area = centralWidget();
+    int w = area->width();
+    int h = area->height();
+    int chatW = rtbChat->width();
+    int chatH = rtbChat->height();
+    if (w >= twips(kListColumn)) chatW = w - twips(kListColumn);
+    if (h >= twips(kConsoleBand)) chatH = h - twips(kConsoleBand);
+    rtbChat->setGeometry(0, 0, chatW, chatH);
+    int listLeft = chatW + 1;
+    lblUsers->setGeometry(listLeft, 0, twips(kListColumn), twips(kLabelHeight));
+    lstUsers->setGeometry(listLeft, twips(kListTop), twips(kListColumn), h);
+    int consoleH = h - chatH > 0 ? h - chatH : txtConsole->height();
+    txtConsole->setGeometry(0, chatH, listLeft, consoleH);
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    if (!shutDownDone_) {
+        shutDownDone_ = true;
+        server_.host.loop().runHandler([this] { shutDown(server_); });
+    }
+    event->accept();
+    QCoreApplication::quit();
+}
+
+}  // namespace murmur

@@ -1,0 +1,115 @@
+#include "support/FakeHost.h"
+
+#include <algorithm>
+
+namespace murmur::test {
+
+FakeSocket::~FakeSocket() {
+    auto& live = host_.live_;
+    live.erase(std::remove(live.begin(), live.end(), this), live.end());
+    if (host_.lastAccepted_ == this) host_.lastAccepted_ = nullptr;
+}
+
+bool FakeSocket::accept(RequestId request) {
+    auto it = host_.pending_.find(request);
+    if (it == host_.pending_.end()) return false;
+    remote_ = it->second;
+    host_.pending_.erase(it);
+    state_ = sckConnected;
+    inbox_.clear();
+    host_.lastAccepted_ = this;
+    return true;
+}
+
+std::string FakeSocket::readAll() {
+    std::string out;
+    out.swap(inbox_);
+    return out;
+}
+
+void FakeSocket::send(std::string_view bytes) {
+    if (state_ != sckConnected) return;
+    sent += bytes;
+    host_.events.push_back("send " + std::to_string(id_));
+}
+
+void FakeSocket::close() {
+    if (state_ == sckClosed) return;
+    state_ = sckClosed;
+    ++closes;
+    host_.events.push_back("close " + std::to_string(id_));
+}
+
+void FakeSocket::deliver(const std::string& bytes) {
+    inbox_ += bytes;
+    if (events_.dataArrival) events_.dataArrival();
+}
+
+void FakeSocket::peerCloses() {
+    if (state_ != sckConnected) return;
+    state_ = sckClosing;
+    if (events_.closed) events_.closed();
+}
+
+std::string FakeSocket::takeSent() {
+    std::string out = sent.substr(taken_);
+    taken_ = sent.size();
+    return out;
+}
+
+bool FakeTimer::fire() {
+    if (!running() || !tick_) return false;
+    tick_();
+    return true;
+}
+
+bool FakeListener::listen(const std::string& bindAddress, int port, ListenError& error) {
+    ++listenCalls;
+    if (takenPorts.count(port)) {
+        error = {errAddressInUse, "Address in use"};
+        return false;
+    }
+    boundAddress = bindAddress;
+    port_ = port;
+    listening_ = true;
+    return true;
+}
+
+FakeHost::FakeHost() : listener_(*this) {}
+FakeHost::~FakeHost() = default;
+
+std::unique_ptr<ClientSocket> FakeHost::createClientSocket() {
+    auto socket = std::make_unique<FakeSocket>(*this, nextSocketId_++);
+    live_.push_back(socket.get());
+    return socket;
+}
+
+std::unique_ptr<Timer> FakeHost::createTimer() {
+    auto timer = std::make_unique<FakeTimer>();
+    timers.push_back(timer.get());
+    return timer;
+}
+
+void FakeHost::yield() {
+    ++yields;
+    events.push_back("yield");
+}
+
+double FakeHost::next() {
+    if (randomScript.empty()) return fallback_.next();
+    double value = randomScript.front();
+    randomScript.pop_front();
+    return value;
+}
+
+FakeSocket* FakeHost::connect(const std::string& address) {
+    if (!listener_.listening_ || !listener_.handler_) return nullptr;
+    RequestId request = nextRequest_++;
+    pending_[request] = address;
+    lastAccepted_ = nullptr;
+    listener_.handler_(request);
+    pending_.erase(request);
+    return lastAccepted_;
+}
+
+}  // namespace murmur::test

@@ -1,0 +1,135 @@
+// A host for tests: sockets that record what the server sent, timers fired by hand, a tick count
+// and a clock set by the test, a scripted random source, and a listener whose ports can be taken.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/Host.h"
+
+namespace murmur::test {
+
+class FakeHost;
+
+class FakeSocket final : public ClientSocket {
+public:
+    explicit FakeSocket(FakeHost& host, int id) : host_(host), id_(id) {}
+    ~FakeSocket() override;
+
+    void setEvents(Events events) override { events_ = std::move(events); }
+    bool accept(RequestId request) override;
+    int state() const override { return state_; }
+    std::string remoteAddress() const override { return remote_; }
+    std::string readAll() override;
+    void send(std::string_view bytes) override;
+    void close() override;
+    std::size_t pendingOutput() const override { return 0; }
+
+    // The peer's side.
+    void deliver(const std::string& bytes);  // bytes arrive; the server's handler runs
+    void peerCloses();                       // the client ends the connection
+    std::string takeSent();                  // everything sent since the last take
+
+    std::string sent;  // everything ever sent on this socket object
+    int closes = 0;    // closes made by the server
+    int id() const { return id_; }
+
+private:
+    FakeHost& host_;
+    int id_;
+    Events events_;
+    int state_ = sckClosed;
+    std::string remote_;
+    std::string inbox_;
+    std::size_t taken_ = 0;
+};
+
+class FakeTimer final : public Timer {
+public:
+    void setTick(std::function<void()> tick) override { tick_ = std::move(tick); }
+    void setInterval(int milliseconds) override { interval_ = milliseconds; }
+    int interval() const override { return interval_; }
+    void setEnabled(bool enabled) override { enabled_ = enabled; }
+    bool enabled() const override { return enabled_; }
+    // Fires the tick when the timer would run; returns whether it did.
+    bool fire();
+    bool running() const { return enabled_ && interval_ > 0; }
+
+private:
+    std::function<void()> tick_;
+    int interval_ = 0;
+    bool enabled_ = false;
+};
+
+class FakeListener final : public Listener {
+public:
+    explicit FakeListener(FakeHost& host) : host_(host) {}
+    void setConnectionRequest(std::function<void(RequestId)> handler) override { handler_ = std::move(handler); }
+    bool listen(const std::string& bindAddress, int port, ListenError& error) override;
+    void close() override { listening_ = false; }
+    bool isListening() const override { return listening_; }
+    int localPort() const override { return port_; }
+    void reject(RequestId request) override { rejected.push_back(request); }
+
+    std::set<int> takenPorts;  // listening on these fails with "address in use"
+    std::string boundAddress;
+    std::vector<RequestId> rejected;
+    int listenCalls = 0;
+
+private:
+    friend class FakeHost;
+    FakeHost& host_;
+    std::function<void(RequestId)> handler_;
+    bool listening_ = false;
+    int port_ = 0;
+};
+
+class FakeHost final : public Host, public EventLoop, public Random, public Clock {
+public:
+    FakeHost();
+    ~FakeHost() override;
+
+    std::unique_ptr<ClientSocket> createClientSocket() override;
+    std::unique_ptr<Timer> createTimer() override;
+    Listener& listener() override { return listener_; }
+    EventLoop& loop() override { return *this; }
+    Random& random() override { return *this; }
+    Clock& clock() override { return *this; }
+
+    void yield() override;
+    std::int32_t tickCount() const override { return ticks; }
+    double next() override;
+    LocalTime now() const override { return time; }
+
+    // A client connects from the address; returns the socket that took it, or null.
+    FakeSocket* connect(const std::string& address = "10.0.0.1");
+    // Every socket object the server holds or held, newest last.
+    const std::vector<FakeSocket*>& sockets() const { return live_; }
+    // The timers in the order the server created them.
+    std::vector<FakeTimer*> timers;
+
+    std::int32_t ticks = 1000;
+    LocalTime time{2026, 12, 7, 12, 34, 56};
+    std::deque<double> randomScript;  // drawn first; afterwards the repeatable sequence
+    int yields = 0;
+    // What happened, in order, across all sockets: "send <id>", "close <id>", "yield".
+    std::vector<std::string> events;
+
+private:
+    friend class FakeSocket;
+    friend class FakeListener;
+    FakeListener listener_;
+    RepeatableRandom fallback_;
+    std::vector<FakeSocket*> live_;
+    FakeSocket* lastAccepted_ = nullptr;
+    std::map<RequestId, std::string> pending_;
+    RequestId nextRequest_ = 100;
+    int nextSocketId_ = 0;
+};
+
+}  // namespace murmur::test

@@ -1,0 +1,79 @@
+#include "support/ServerFixture.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "core/Connections.h"
+#include "core/Lifecycle.h"
+
+namespace murmur::test {
+
+TempDir::TempDir() {
+    char pattern[] = "/tmp/murmur-test-XXXXXX";
+    char* made = ::mkdtemp(pattern);
+    if (!made) throw std::runtime_error("cannot make a temporary directory");
+    path_ = made;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void TempDir::write(const std::string& name, const std::string& bytes) const {
+    std::ofstream out(file(name), std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::string TempDir::read(const std::string& name) const {
+    std::ifstream in(file(name), std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+bool TempDir::exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
+
+ServerTest::ServerTest() : server(std::make_unique<Server>(host, dir.path())) {}
+ServerTest::~ServerTest() { server.reset(); }
+
+void ServerTest::start() { startUp(*server); }
+
+int ServerTest::connect(const std::string& address) {
+    FakeSocket* socket = host.connect(address);
+    if (!socket) throw std::runtime_error("nothing accepted the connection");
+    for (int i = 0; i < socketCount(*server); ++i)
+        if (server->sckRecv[static_cast<std::size_t>(i)].socket.get() == socket) {
+            socket->takeSent();
+            return i;
+        }
+    throw std::runtime_error("the accepting socket is not in the array");
+}
+
+FakeSocket& ServerTest::socket(int connection) {
+    return static_cast<FakeSocket&>(*server->sckRecv.at(static_cast<std::size_t>(connection)).socket);
+}
+
+void ServerTest::deliver(int connection, const std::string& bytes) { socket(connection).deliver(bytes); }
+
+std::vector<Packet> ServerTest::received(int connection) { return decode(socket(connection).takeSent()); }
+
+std::vector<std::string> ServerTest::chatLines() {
+    std::vector<std::string> out;
+    const auto& lines = server->rtbChat.lines();
+    for (std::size_t i = linesSeen_; i < lines.size(); ++i) {
+        std::string text;
+        for (std::size_t p = 1; p < lines[i].pieces.size(); ++p) text += lines[i].pieces[p].text;
+        out.push_back(text);
+    }
+    linesSeen_ = lines.size();
+    return out;
+}
+
+const ChatLine& ServerTest::lastLine() const { return server->rtbChat.lines().back(); }
+
+FakeTimer& ServerTest::timer(std::unique_ptr<Timer>& member) { return static_cast<FakeTimer&>(*member); }
+
+}  // namespace murmur::test

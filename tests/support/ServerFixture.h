@@ -1,0 +1,61 @@
+// A fresh server over FakeHost in a temporary data directory, for each test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Server.h"
+#include "support/FakeHost.h"
+#include "support/Wire.h"
+
+namespace murmur::test {
+
+// A directory under /tmp that is removed with everything in it at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    void write(const std::string& name, const std::string& bytes) const;
+    std::string read(const std::string& name) const;  // empty when missing
+    bool exists(const std::string& name) const;
+
+private:
+    std::string path_;
+};
+
+class ServerTest : public ::testing::Test {
+protected:
+    ServerTest();
+    ~ServerTest() override;
+
+    // Runs start-up; files meant for it are written to dir before.
+    void start();
+
+    // A client connects; returns its connection number.
+    int connect(const std::string& address = "10.0.0.1");
+    FakeSocket& socket(int connection);
+    void deliver(int connection, const std::string& bytes);
+    // Packets sent to the connection since the last call for it.
+    std::vector<Packet> received(int connection);
+
+    // Texts of the chat-view lines since the last call, timestamps left out.
+    std::vector<std::string> chatLines();
+    // The last chat-view line with its pieces, timestamp included.
+    const ChatLine& lastLine() const;
+
+    FakeTimer& timer(std::unique_ptr<Timer>& member);
+
+    TempDir dir;
+    FakeHost host;
+    std::unique_ptr<Server> server;
+
+private:
+    std::size_t linesSeen_ = 0;
+};
+
+}  // namespace murmur::test
