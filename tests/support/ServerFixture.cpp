@@ -52,6 +52,20 @@ int ServerTest::connect(const std::string& address) {
     throw std::runtime_error("the accepting socket is not in the array");
 }
 
+int ServerTest::logOn(const std::string& name, const std::string& product, const std::string& address) {
+    int c = connect(address);
+    deliver(c, frame(1, fields({name, "", product})));
+    const clsUserData* record = server->users.find(static_cast<ConnectionNumber>(c));
+    EXPECT_TRUE(record && record->hasLoggedIn) << name << " did not log on";
+    forgetTraffic();
+    return c;
+}
+
+void ServerTest::forgetTraffic() {
+    for (int i = 0; i < socketCount(*server); ++i) socket(i).takeSent();
+    chatLines();
+}
+
 FakeSocket& ServerTest::socket(int connection) {
     return static_cast<FakeSocket&>(*server->sckRecv.at(static_cast<std::size_t>(connection)).socket);
 }

@@ -38,6 +38,10 @@ protected:
 
     // A client connects; returns its connection number.
     int connect(const std::string& address = "10.0.0.1");
+    // A client connects and logs on with the name; what that caused is forgotten.
+    int logOn(const std::string& name, const std::string& product = "1", const std::string& address = "10.0.0.1");
+    // Drops everything sent so far and every chat-view line not yet looked at.
+    void forgetTraffic();
     FakeSocket& socket(int connection);
     void deliver(int connection, const std::string& bytes);
     // Packets sent to the connection since the last call for it.
