@@ -131,6 +131,8 @@ void loadVariables(Server& server) {
 void startUp(Server& server) {
     server.titleText = branding::titleText;
     loadVariables(server);
+    // Pinging runs for the whole life of the server.
+    server.tmrKeepAlive->setEnabled(true);
     server.settings.usingAlternatePort = false;
     server.users.clear();
     server.restrictedChannels = {""};

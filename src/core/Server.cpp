@@ -2,6 +2,7 @@
 
 #include "core/ChatLog.h"
 #include "core/Connections.h"
+#include "guard/Guard.h"
 #include "protocol/Dispatch.h"
 #include "staff/Console.h"
 #include "host/TextFile.h"
@@ -22,6 +23,7 @@ Server::Server(Host& h, std::string directory)
     };
     consoleHandler = [this](const std::string& text) { consoleEntry(*this, text); };
     host.listener().setConnectionRequest([this](RequestId request) { acceptConnection(*this, request); });
+    attachGuardTimers(*this);
     chatLog_ = std::make_unique<ChatLog>(*this);
     rtbChat.addSink(chatLog_.get());
 }
