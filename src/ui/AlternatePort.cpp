@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -11,11 +10,16 @@
 #include "core/Lifecycle.h"
 #include "core/Settings.h"
 #include "ui/MainWindow.h"
+#include "ui/Shell.h"
 
 namespace murmur {
 namespace {
 
 constexpr const char* kEnterNumber = "Enter a numeric value.";
+
+QString portQuestion(int port) {
+    return QString("The port %1 is already in use. Please select an alternate port to listen on.").arg(port);
+}
 
 }  // namespace
 
@@ -40,24 +44,18 @@ void frmAlternate::showEvent(QShowEvent* event) {
     QTimer::singleShot(0, this, &frmAlternate::askForPort);
 }
 
-void frmAlternate::askForPort() {
-    QMessageBox::information(this, QString(),
-                             QString("The port %1 is already in use. Please select an alternate port to listen on.")
-                                 .arg(server_.settings.port));
-}
+void frmAlternate::askForPort() { messageBox(this, portQuestion(server_.settings.port)); }
 
 void frmAlternate::selectPort() {
     auto port = parseInt16(fromQString(txtAltPort->text()));
     if (!port || *port < 0) {
-        QMessageBox::information(this, QString(), kEnterNumber);
+        messageBox(this, kEnterNumber);
         return;
     }
     bool listening = false;
     server_.host.loop().runHandler([&] { listening = listenOnAlternatePort(server_, *port); });
     if (!listening) {
-        QMessageBox::information(this, QString(),
-                                 QString("The port %1 is already in use. Please select an alternate port to listen on.")
-                                     .arg(*port));
+        messageBox(this, portQuestion(*port));
         return;
     }
     chosen_ = true;

@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -14,6 +13,7 @@
 #include "core/Lifecycle.h"
 #include "host/CodePage.h"
 #include "ui/AlternatePort.h"
+#include "ui/Shell.h"
 
 namespace murmur {
 namespace {
@@ -117,7 +117,7 @@ void frmMain::userListReset() {
 
 void frmMain::countLabelChanged() { lblUsers->setText(toQString(server_.lblUsers)); }
 
-void frmMain::messageBox(const std::string& text) { QMessageBox::information(this, QString(), toQString(text)); }
+void frmMain::messageBox(const std::string& text) { murmur::messageBox(this, toQString(text)); }
 
 void frmMain::askAlternatePort() {
     hide();
