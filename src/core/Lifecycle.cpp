@@ -176,6 +176,10 @@ void shutDown(Server& server) {
         addChat(server, {{colour::red, "The settings could not be saved: " + path + " cannot be written."}});
 }
 
+std::string alternatePortQuestion(int port) {
+    return "The port " + std::to_string(port) + " is already in use. Please select an alternate port to listen on.";
+}
+
 bool listenOnAlternatePort(Server& server, std::int16_t port) {
     ListenError error;
     if (!startListening(server, port, error)) return false;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "core/Server.h"
 
@@ -18,5 +19,7 @@ void shutDown(Server& server);
 // The configured port was taken and the operator chose another. Returns false, changing nothing,
 // when that port cannot be taken either.
 bool listenOnAlternatePort(Server& server, std::int16_t port);
+// What the operator is asked while a port cannot be taken.
+std::string alternatePortQuestion(int port);
 
 }  // namespace murmur

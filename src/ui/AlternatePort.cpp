@@ -17,10 +17,6 @@ namespace {
 
 constexpr const char* kEnterNumber = "Enter a numeric value.";
 
-QString portQuestion(int port) {
-    return QString("The port %1 is already in use. Please select an alternate port to listen on.").arg(port);
-}
-
 }  // namespace
 
 frmAlternate::frmAlternate(Server& server, QWidget* parent) : QDialog(parent), server_(server) {
@@ -44,7 +40,7 @@ void frmAlternate::showEvent(QShowEvent* event) {
     QTimer::singleShot(0, this, &frmAlternate::askForPort);
 }
 
-void frmAlternate::askForPort() { messageBox(this, portQuestion(server_.settings.port)); }
+void frmAlternate::askForPort() { messageBox(this, toQString(alternatePortQuestion(server_.settings.port))); }
 
 void frmAlternate::selectPort() {
     auto port = parseInt16(fromQString(txtAltPort->text()));
@@ -55,7 +51,7 @@ void frmAlternate::selectPort() {
     bool listening = false;
     server_.host.loop().runHandler([&] { listening = listenOnAlternatePort(server_, *port); });
     if (!listening) {
-        messageBox(this, portQuestion(*port));
+        messageBox(this, toQString(alternatePortQuestion(*port)));
         return;
     }
     chosen_ = true;

@@ -14,10 +14,6 @@ namespace {
 
 constexpr const char* kEnterNumber = "Enter a numeric value.";
 
-std::string portQuestion(int port) {
-    return "The port " + std::to_string(port) + " is already in use. Please select an alternate port to listen on.";
-}
-
 }  // namespace
 
 std::string renderForTerminal(const ChatLine& line, bool colours) {
@@ -60,7 +56,7 @@ void HeadlessFrontend::messageBox(const std::string& text) {
 
 void HeadlessFrontend::askAlternatePort() {
     waitingForPort_ = true;
-    messageBox(portQuestion(server_.settings.port));
+    messageBox(alternatePortQuestion(server_.settings.port));
 }
 
 void HeadlessFrontend::readConsoleFrom(int descriptor) {
@@ -111,7 +107,7 @@ void HeadlessFrontend::consoleLine(const std::string& utf8) {
         waitingForPort_ = false;
         return;
     }
-    messageBox(portQuestion(*port));
+    messageBox(alternatePortQuestion(*port));
 }
 
 }  // namespace murmur
