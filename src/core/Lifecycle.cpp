@@ -140,6 +140,9 @@ void startUp(Server& server) {
     std::string text;
     if (textfile::readWhole(server.path("RestrictedChannels.txt"), text) == textfile::ReadStatus::ok)
         server.restrictedChannels = textfile::splitCrLf(text);
+    server.allowedChannels.clear();
+    if (textfile::readWhole(server.path("AllowedChannels.txt"), text) == textfile::ReadStatus::ok)
+        server.allowedChannels = textfile::splitCrLf(text);
     if (textfile::readWhole(server.path("Idles.txt"), text) == textfile::ReadStatus::ok)
         server.idleMessages = textfile::splitCrLf(text);
     refreshCountLabel(server);
@@ -174,6 +177,15 @@ void shutDown(Server& server) {
     put(Settings::idAmountOfTime, "Load Control", "AmountOfTime", std::to_string(s.amountOfTime));
     if (!textfile::writeWhole(path, ini.text()))
         addChat(server, {{colour::red, "The settings could not be saved: " + path + " cannot be written."}});
+}
+
+PortEntry readPortEntry(std::string_view text, std::int16_t& port) {
+    auto number = parseNumeric(text);
+    if (!number) return PortEntry::notNumeric;
+    auto fitted = toInt16(*number);
+    if (!fitted || *fitted < 1) return PortEntry::outOfRange;
+    port = *fitted;
+    return PortEntry::valid;
 }
 
 std::string alternatePortQuestion(int port) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "core/Server.h"
 
@@ -21,5 +22,13 @@ void shutDown(Server& server);
 bool listenOnAlternatePort(Server& server, std::int16_t port);
 // What the operator is asked while a port cannot be taken.
 std::string alternatePortQuestion(int port);
+
+constexpr const char* enterNumericValue = "Enter a numeric value.";
+constexpr const char* portRangeMessage = "Port must be a whole number from 1 to 32767.";
+
+// A port as the operator typed it: numeric text, and a port the listener can take (port 0 would
+// let the system pick one that nobody knows to connect to).
+enum class PortEntry { valid, notNumeric, outOfRange };
+PortEntry readPortEntry(std::string_view text, std::int16_t& port);
 
 }  // namespace murmur

@@ -1,6 +1,5 @@
 #include "ui/AlternatePort.h"
 
-#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,11 +12,6 @@
 #include "ui/Shell.h"
 
 namespace murmur {
-namespace {
-
-constexpr const char* kEnterNumber = "Enter a numeric value.";
-
-}  // namespace
 
 frmAlternate::frmAlternate(Server& server, QWidget* parent) : QDialog(parent), server_(server) {
     setObjectName("frmAlternate");
@@ -43,24 +37,22 @@ void frmAlternate::showEvent(QShowEvent* event) {
 void frmAlternate::askForPort() { messageBox(this, toQString(alternatePortQuestion(server_.settings.port))); }
 
 void frmAlternate::selectPort() {
-    auto port = parseInt16(fromQString(txtAltPort->text()));
-    if (!port || *port < 0) {
-        messageBox(this, kEnterNumber);
-        return;
+    std::int16_t port = 0;
+    switch (readPortEntry(fromQString(txtAltPort->text()), port)) {
+        case PortEntry::notNumeric: return messageBox(this, enterNumericValue);
+        case PortEntry::outOfRange: return messageBox(this, portRangeMessage);
+        case PortEntry::valid: break;
     }
     bool listening = false;
-    server_.host.loop().runHandler([&] { listening = listenOnAlternatePort(server_, *port); });
-    if (!listening) {
-        messageBox(this, toQString(alternatePortQuestion(*port)));
-        return;
-    }
+    server_.host.loop().runHandler([&] { listening = listenOnAlternatePort(server_, port); });
+    if (!listening) return messageBox(this, toQString(alternatePortQuestion(port)));
     chosen_ = true;
     close();
     emit portChosen();
 }
 
-void frmAlternate::closeEvent(QCloseEvent* event) {
-    QDialog::closeEvent(event);
+void frmAlternate::reject() {
+    QDialog::reject();
     if (!chosen_) emit abandoned();
 }
 

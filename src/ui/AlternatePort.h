@@ -22,6 +22,8 @@ public:
 
     // The "Select alternative port" button.
     void selectPort();
+    // The close box and Escape both end here.
+    void reject() override;
 
 signals:
     void portChosen();
@@ -30,7 +32,6 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
 
 private:
     void askForPort();

@@ -10,11 +10,6 @@
 #include "host/CodePage.h"
 
 namespace murmur {
-namespace {
-
-constexpr const char* kEnterNumber = "Enter a numeric value.";
-
-}  // namespace
 
 std::string renderForTerminal(const ChatLine& line, bool colours) {
     std::string out;
@@ -96,18 +91,19 @@ void HeadlessFrontend::consoleLine(const std::string& utf8) {
         server_.host.loop().runHandler([&] { server_.consoleHandler(text); });
         return;
     }
-    auto port = parseInt16(text);
-    if (!port || *port < 0) {
-        messageBox(kEnterNumber);
-        return;
+    std::int16_t port = 0;
+    switch (readPortEntry(text, port)) {
+        case PortEntry::notNumeric: return messageBox(enterNumericValue);
+        case PortEntry::outOfRange: return messageBox(portRangeMessage);
+        case PortEntry::valid: break;
     }
     bool listening = false;
-    server_.host.loop().runHandler([&] { listening = listenOnAlternatePort(server_, *port); });
+    server_.host.loop().runHandler([&] { listening = listenOnAlternatePort(server_, port); });
     if (listening) {
         waitingForPort_ = false;
         return;
     }
-    messageBox(alternatePortQuestion(*port));
+    messageBox(alternatePortQuestion(port));
 }
 
 }  // namespace murmur

@@ -1,8 +1,16 @@
+// The operator's editor for the idle announcements: the messages, the minutes between them, and
+// whether they run at all.
 #pragma once
 
 #include <QDialog>
 
 #include "core/Server.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
 
 namespace murmur {
 
@@ -11,7 +19,30 @@ class frmIdleSystem final : public QDialog {
 public:
     explicit frmIdleSystem(Server& server, QWidget* parent = nullptr);
 
+    QLabel* Label1 = nullptr;
+    QListWidget* lstIdles = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* txtIdleMessage = nullptr;
+    QPushButton* btnAdd = nullptr;
+    QPushButton* btnModify = nullptr;
+    QPushButton* btnRem = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* txtIdleTime = nullptr;
+    QCheckBox* chkIdleSystem = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QPushButton* cmdOk = nullptr;
+    QPushButton* cmdCancel = nullptr;
+
+    // Shown when txtIdleTime holds no usable number of minutes.
+    static constexpr const char* badIdleTime = "Idle Time must be a whole number of minutes from 1 to 32767.";
+
 private:
+    void addMessage();
+    void modifyMessage();
+    void removeMessage();
+    void save();
+
     Server& server_;
 };
 

@@ -3,20 +3,31 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QScrollBar>
+#include <QSystemTrayIcon>
 #include <QTextCursor>
 #include <QTextEdit>
 
 #include "core/Lifecycle.h"
 #include "host/CodePage.h"
+#include "ui/About.h"
 #include "ui/AlternatePort.h"
+#include "ui/IdleSystem.h"
+#include "ui/RestrictedChannels.h"
+#include "ui/SettingsDialog.h"
 #include "ui/Shell.h"
 
 namespace murmur {
 namespace {
+
+// The tray tooltip holds 63 characters at most.
+constexpr int kTrayTipLength = 63;
 
 // Design sizes, in twips.
 constexpr int kInnerWidth = 10200;
@@ -37,13 +48,17 @@ std::string fromQString(const QString& text) { return codepage::fromUtf8(text.to
 
 frmMain::frmMain(Server& server) : server_(server) {
     setObjectName("frmMain");
+    setWindowIcon(QIcon(":/icons/murmur-server.svg"));
     auto* area = new QWidget(this);
+    area->setObjectName("clientArea");
+    area->setStyleSheet("#clientArea { background-color: black; }");
     setCentralWidget(area);
+    buildMenus();
 
     rtbChat = new QTextEdit(area);
     rtbChat->setObjectName("rtbChat");
     rtbChat->setReadOnly(true);
-    rtbChat->setStyleSheet("background-color: black;");
+    rtbChat->setStyleSheet("QTextEdit { background-color: black; border: 1px solid #404040; }");
     rtbChat->setUndoRedoEnabled(false);
 
     lblUsers = new QLabel(area);
@@ -59,10 +74,14 @@ frmMain::frmMain(Server& server) : server_(server) {
     txtConsole->setObjectName("txtConsole");
     txtConsole->setEditable(true);
     txtConsole->setInsertPolicy(QComboBox::NoInsert);
-    txtConsole->setStyleSheet(kWhiteOnBlack);
+    // The console fills the band under the chat view; its frame shows where to type.
+    txtConsole->setStyleSheet(QString("QComboBox { %1 border: 1px solid #707070; padding-left: 4px; }"
+                                      "QComboBox QAbstractItemView { %1 selection-background-color: #23467f; }")
+                                  .arg(kWhiteOnBlack));
     connect(txtConsole->lineEdit(), &QLineEdit::returnPressed, this, [this] { consoleEnter(); });
 
-    resize(twips(kInnerWidth), twips(kInnerHeight));
+    // The design's size is the area inside the frame, below the menu bar.
+    resize(twips(kInnerWidth), twips(kInnerHeight) + menuBar()->sizeHint().height());
     layoutControls();
 
     server_.frontend = this;
@@ -72,6 +91,66 @@ frmMain::frmMain(Server& server) : server_(server) {
 frmMain::~frmMain() {
     server_.rtbChat.removeSink(this);
     if (server_.frontend == this) server_.frontend = nullptr;
+}
+
+void frmMain::buildMenus() {
+    auto addMenu = [this](QMenu*& menu, const char* name, const char* caption) {
+        menu = menuBar()->addMenu(caption);
+        menu->setObjectName(name);
+    };
+    auto addItem = [this](QMenu* menu, QAction*& item, const char* name, const char* caption, auto action) {
+        item = menu->addAction(caption);
+        item->setObjectName(name);
+        connect(item, &QAction::triggered, this, action);
+    };
+    addMenu(mnuServer, "mnuServer", "Server");
+    addItem(mnuServer, mnuSettings, "mnuSettings", "Settings", [this] { showSingle(settings_); });
+    mnuDiv2 = mnuServer->addSeparator();
+    mnuDiv2->setObjectName("mnuDiv2");
+    addItem(mnuServer, mnuQuit, "mnuQuit", "Quit", [this] { close(); });
+    addMenu(mnuTools, "mnuTools", "Tools");
+    addItem(mnuTools, mnuRestChan, "mnuRestChan", "Add Restricted Channels ...", [this] { showSingle(restricted_); });
+    addItem(mnuTools, mnuUsers, "mnuUsers", "Manage Users", [] {});
+    addItem(mnuTools, mnuIdleSystem, "mnuIdleSystem", "Manage Idle System", [this] { showSingle(idleSystem_); });
+    addMenu(mnuWindow, "mnuWindow", "Window");
+    addItem(mnuWindow, mnuMinToTray, "mnuMinToTray", "Minimize To Tray", [this] { minimizeToTray(); });
+    addMenu(mnuHelp, "mnuHelp", "Help");
+    addItem(mnuHelp, mnuAbout, "mnuAbout", "About", [this] { showSingle(about_); });
+}
+
+template <typename Dialog>
+void frmMain::showSingle(QPointer<Dialog>& slot) {
+    if (!slot) slot = new Dialog(server_, this);  // each deletes itself when closed
+    slot->show();
+    slot->raise();
+    slot->activateWindow();
+}
+
+void frmMain::minimizeToTray() {
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        // A hidden window without a tray icon could never be brought back.
+        showMinimized();
+        return;
+    }
+    if (!tray_) {
+        tray_ = new QSystemTrayIcon(windowIcon(), this);
+        connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::DoubleClick) restoreFromTray();
+        });
+    }
+    tray_->setToolTip(toQString(server_.titleText + " - Trayed").left(kTrayTipLength));
+    tray_->show();
+    setWindowState(Qt::WindowMinimized);
+    hide();
+}
+
+void frmMain::restoreFromTray() {
+    if (isVisible()) return;
+    show();
+    setWindowState(Qt::WindowNoState);
+    raise();
+    activateWindow();
+    if (tray_) tray_->hide();
 }
 
 int frmMain::twips(int value) const { return value * logicalDpiX() / 1440; }
@@ -164,6 +243,9 @@ void frmMain::layoutControls() {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
+    for (QDialog* dialog : std::initializer_list<QDialog*>{settings_, restricted_, idleSystem_, about_})
+        if (dialog) dialog->close();
+    if (tray_) tray_->hide();
     if (!shutDownDone_) {
         shutDownDone_ = true;
         server_.host.loop().runHandler([this] { shutDown(server_); });

@@ -2,19 +2,27 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include "core/ChatView.h"
 #include "core/Frontend.h"
 #include "core/Server.h"
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QListWidget;
+class QMenu;
+class QSystemTrayIcon;
 class QTextEdit;
 
 namespace murmur {
 
+class frmAbout;
 class frmAlternate;
+class frmIdleSystem;
+class frmRestricted;
+class frmSettings;
 
 class frmMain final : public QMainWindow, public Frontend, public ChatSink {
     Q_OBJECT
@@ -29,6 +37,25 @@ public:
     QListWidget* lstUsers = nullptr;
     QLabel* lblUsers = nullptr;
     QComboBox* txtConsole = nullptr;
+
+    QMenu* mnuServer = nullptr;
+    QAction* mnuSettings = nullptr;
+    QAction* mnuDiv2 = nullptr;
+    QAction* mnuQuit = nullptr;
+    QMenu* mnuTools = nullptr;
+    QAction* mnuRestChan = nullptr;
+    QAction* mnuUsers = nullptr;
+    QAction* mnuIdleSystem = nullptr;
+    QMenu* mnuWindow = nullptr;
+    QAction* mnuMinToTray = nullptr;
+    QMenu* mnuHelp = nullptr;
+    QAction* mnuAbout = nullptr;
+
+    // Hides the window into the notification area; without one it is only minimized.
+    void minimizeToTray();
+    // The tray icon's double-click: the window comes back.
+    void restoreFromTray();
+    QSystemTrayIcon* trayIcon() const { return tray_; }
 
     void lineAdded(const ChatLine& line) override;
     void trimmed(std::size_t characters) override;
@@ -48,12 +75,21 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void buildMenus();
     void consoleEnter();
     void renderAll();
     void layoutControls();
+    // One dialog of each kind: a second click brings the open one forward.
+    template <typename Dialog>
+    void showSingle(QPointer<Dialog>& slot);
 
     Server& server_;
     frmAlternate* alternate_ = nullptr;
+    QPointer<frmSettings> settings_;
+    QPointer<frmRestricted> restricted_;
+    QPointer<frmIdleSystem> idleSystem_;
+    QPointer<frmAbout> about_;
+    QSystemTrayIcon* tray_ = nullptr;
     bool shutDownDone_ = false;
 };
 
