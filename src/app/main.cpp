@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@ constexpr const char* kVersion = "1.2.0";
 
 constexpr const char* kUsage =
     "Usage: murmur-server [--headless] [--dir DIR] [--color auto|always|never]\n"
+    "                     [--logon-timeout SECONDS] [--send-limit BYTES] [--max-connections N]\n"
     "       murmur-server --help | --version\n"
     "\n"
     "A chat server for Murmur clients.\n"
@@ -33,6 +35,12 @@ constexpr const char* kUsage =
     "  --dir DIR       the data directory: MMConf.ini, users.txt, the rosters, ban lists,\n"
     "                  channel lists, Idles.txt and chat logs (default: the current directory)\n"
     "  --color WHEN    colour the terminal output: auto (when it is a terminal), always, never\n"
+    "  --logon-timeout SECONDS\n"
+    "                  close connections that have not logged on by then (default 30; 0: never)\n"
+    "  --send-limit BYTES\n"
+    "                  drop a client whose unsent output passes this (default 1048576)\n"
+    "  --max-connections N\n"
+    "                  close connections beyond this many at once (default 10000)\n"
     "  --help          show this text\n"
     "  --version       show the version\n"
     "\n"
@@ -42,11 +50,22 @@ struct Options {
     bool headless = false;
     std::string directory;
     std::string colour = "auto";
+    murmur::Limits limits;
 };
 
 [[noreturn]] void fail(const std::string& message) {
     std::fprintf(stderr, "murmur-server: %s\nTry 'murmur-server --help'.\n", message.c_str());
     std::exit(2);
+}
+
+long long number(const std::string& text, const char* option, long long smallest, long long largest) {
+    char* end = nullptr;
+    errno = 0;
+    long long value = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < smallest || value > largest)
+        fail(std::string(option) + " takes a whole number from " + std::to_string(smallest) + " to " +
+             std::to_string(largest));
+    return value;
 }
 
 Options parse(int argc, char** argv) {
@@ -74,6 +93,12 @@ Options parse(int argc, char** argv) {
             options.colour = value("--color");
             if (options.colour != "auto" && options.colour != "always" && options.colour != "never")
                 fail("--color takes auto, always or never");
+        } else if (arg == "--logon-timeout" || arg.rfind("--logon-timeout=", 0) == 0) {
+            options.limits.logonTimeoutSeconds = static_cast<int>(number(value("--logon-timeout"), "--logon-timeout", 0, 86400));
+        } else if (arg == "--send-limit" || arg.rfind("--send-limit=", 0) == 0) {
+            options.limits.sendLimit = static_cast<std::size_t>(number(value("--send-limit"), "--send-limit", 1, 1LL << 40));
+        } else if (arg == "--max-connections" || arg.rfind("--max-connections=", 0) == 0) {
+            options.limits.maxConnections = static_cast<int>(number(value("--max-connections"), "--max-connections", 1, 32768));
         } else {
             fail("unknown option '" + arg + "'");
         }
@@ -89,6 +114,14 @@ bool displayAvailable() {
     return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
 
+// Thousands of clients need thousands of descriptors: take all the system allows.
+void raiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 void prepareDirectory(const std::string& directory) {
     if (directory.empty()) return;
     struct stat st {};
@@ -102,8 +135,10 @@ void prepareDirectory(const std::string& directory) {
 
 int runHeadless(int argc, char** argv, const Options& options) {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("Murmur Server");
     murmur::QtHost host;
     murmur::Server server(host, options.directory);
+    server.limits = options.limits;
     bool colours = options.colour == "always" || (options.colour == "auto" && ::isatty(STDOUT_FILENO));
     murmur::HeadlessFrontend frontend(server, colours);
     murmur::onTerminationSignal([&] {
@@ -117,8 +152,10 @@ int runHeadless(int argc, char** argv, const Options& options) {
 
 int runWindow(int argc, char** argv, const Options& options) {
     QApplication app(argc, argv);
+    QCoreApplication::setApplicationName("Murmur Server");
     murmur::QtHost host;
     murmur::Server server(host, options.directory);
+    server.limits = options.limits;
     murmur::frmMain window(server);
     murmur::onTerminationSignal([&] { window.close(); });
     host.runHandler([&] { murmur::startUp(server); });
@@ -131,6 +168,7 @@ int runWindow(int argc, char** argv, const Options& options) {
 int main(int argc, char** argv) {
     Options options = parse(argc, argv);
     prepareDirectory(options.directory);
+    raiseDescriptorLimit();
     if (options.headless || !displayAvailable()) return runHeadless(argc, argv, options);
     return runWindow(argc, argv, options);
 }

@@ -46,6 +46,10 @@ std::string remoteAddress(const Server& server, int connection) {
 }
 
 void acceptConnection(Server& server, RequestId request) {
+    if (server.openConnections >= server.limits.maxConnections) {
+        server.host.listener().reject(request);
+        return;
+    }
     int count = socketCount(server);
     int chosen = -1;
     for (int i = 0; i <= count; ++i) {
@@ -65,11 +69,19 @@ void acceptConnection(Server& server, RequestId request) {
         return;
     }
     auto number = static_cast<ConnectionNumber>(chosen);
-    server.sckRecv[static_cast<std::size_t>(chosen)].pending.clear();
+    SocketSlot& slot = server.sckRecv[static_cast<std::size_t>(chosen)];
+    slot.pending.clear();
+    slot.overflowing = false;
+    ++server.openConnections;
+    std::int32_t now = server.host.loop().tickCount();
     clsUserData record;
     record.hasLoggedIn = false;
-    record.initialPing = server.host.loop().tickCount();
+    record.initialPing = now;
     server.users.put(number, std::move(record));
+    if (server.limits.logonTimeoutSeconds > 0) {
+        server.logonDeadlines.emplace_back(number, now);
+        server.logonTimer->setEnabled(true);
+    }
 }
 
 void handleClose(Server& server, ConnectionNumber connection) {
@@ -94,14 +106,42 @@ void handleClose(Server& server, ConnectionNumber connection) {
 void closeSocket(Server& server, ConnectionNumber connection) {
     ClientSocket* socket = socketAt(server, connection);
     if (!socket) return;
+    if (socket->state() != sckClosed) --server.openConnections;
     socket->close();
     server.sckRecv[static_cast<std::size_t>(connection)].pending.clear();
 }
 
 void unloadIfHighest(Server& server, ConnectionNumber connection) {
     if (connection > 0 && connection == socketCount(server) - 1) {
-        server.sckRecv.back().socket->close();
+        closeSocket(server, connection);
         server.sckRecv.pop_back();
+    }
+}
+
+void closeExpiredLogons(Server& server) {
+    std::int32_t now = server.host.loop().tickCount();
+    std::int32_t allowed = server.limits.logonTimeoutSeconds * 1000;
+    auto& waiting = server.logonDeadlines;
+    while (!waiting.empty() && now - waiting.front().second >= allowed) {
+        auto [number, accepted] = waiting.front();
+        waiting.pop_front();
+        const clsUserData* record = server.users.find(number);
+        // The record may have logged on, or the number may have gone to a later connection.
+        if (!record || record->hasLoggedIn || record->initialPing != accepted || !isConnected(server, number)) continue;
+        closeSocket(server, number);
+        server.users.remove(number);
+        unloadIfHighest(server, number);
+    }
+    if (waiting.empty()) server.logonTimer->setEnabled(false);
+}
+
+void dropOverflowingClients(Server& server) {
+    while (!server.overflowing.empty()) {
+        ConnectionNumber number = server.overflowing.back();
+        server.overflowing.pop_back();
+        if (number >= socketCount(server)) continue;
+        server.sckRecv[static_cast<std::size_t>(number)].overflowing = false;
+        if (isConnected(server, number)) handleClose(server, number);
     }
 }
 

@@ -26,4 +26,9 @@ void closeSocket(Server& server, ConnectionNumber connection);
 // gaps; any other socket stays loaded and free for reuse.
 void unloadIfHighest(Server& server, ConnectionNumber connection);
 
+// Closes, without a word, connections that have not logged on within the logon timeout.
+void closeExpiredLogons(Server& server);
+// Clients whose unsent output passed the send limit are closed as if they had left.
+void dropOverflowingClients(Server& server);
+
 }  // namespace murmur

@@ -58,7 +58,14 @@ std::string framePacket(std::uint8_t id, std::string_view payload) {
 
 void sendFrame(Server& server, int connection, std::string_view frame) {
     if (!isConnected(server, connection)) return;
-    server.sckRecv[static_cast<std::size_t>(connection)].socket->send(frame);
+    SocketSlot& slot = server.sckRecv[static_cast<std::size_t>(connection)];
+    if (slot.overflowing) return;
+    slot.socket->send(frame);
+    // A client that stops reading is not served at the cost of the server's memory.
+    if (slot.socket->pendingOutput() > server.limits.sendLimit) {
+        slot.overflowing = true;
+        server.overflowing.push_back(static_cast<ConnectionNumber>(connection));
+    }
 }
 
 void sendPacket(Server& server, std::uint8_t id, int connection, std::string_view payload) {

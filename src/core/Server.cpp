@@ -16,7 +16,8 @@ Server::Server(Host& h, std::string directory)
       tmrKillClients(h.createTimer()),
       tmrHandleJunk(h.createTimer()),
       tmrLoad(h.createTimer()),
-      tmrIdle(h.createTimer()) {
+      tmrIdle(h.createTimer()),
+      logonTimer(h.createTimer()) {
     loadClientSocket(*this);
     packetHandler = [this](std::uint8_t id, ConnectionNumber connection, std::string_view payload) {
         dispatchPacket(*this, id, connection, payload);
@@ -24,12 +25,16 @@ Server::Server(Host& h, std::string directory)
     consoleHandler = [this](const std::string& text) { consoleEntry(*this, text); };
     host.listener().setConnectionRequest([this](RequestId request) { acceptConnection(*this, request); });
     attachGuardTimers(*this);
+    logonTimer->setInterval(1000);
+    logonTimer->setTick([this] { closeExpiredLogons(*this); });
+    host.loop().setAfterHandlers([this] { dropOverflowingClients(*this); });
     chatLog_ = std::make_unique<ChatLog>(*this);
     rtbChat.addSink(chatLog_.get());
 }
 
 Server::~Server() {
     host.listener().setConnectionRequest(nullptr);
+    host.loop().setAfterHandlers(nullptr);
     rtbChat.removeSink(chatLog_.get());
     for (auto& slot : sckRecv) slot.socket->setEvents({});
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <set>
@@ -25,6 +26,14 @@ namespace murmur {
 struct SocketSlot {
     std::unique_ptr<ClientSocket> socket;
     std::string pending;
+    bool overflowing = false;  // its unsent output passed the limit; it is dropped after the handler
+};
+
+// Bounds that keep one client, or many idle ones, from holding the server's resources.
+struct Limits {
+    int logonTimeoutSeconds = 30;    // a connection must log on within this time
+    std::size_t sendLimit = 1 << 20; // unsent bytes a client may hold before it is dropped
+    int maxConnections = 10000;      // connections open at once
 };
 
 using PacketHandler = std::function<void(std::uint8_t id, ConnectionNumber connection, std::string_view payload)>;
@@ -71,6 +80,13 @@ struct Server {
     std::unique_ptr<Timer> tmrHandleJunk;
     std::unique_ptr<Timer> tmrLoad;
     std::unique_ptr<Timer> tmrIdle;
+
+    Limits limits;
+    int openConnections = 0;
+    // Connections waiting to log on, in accept order, with their accept tick.
+    std::deque<std::pair<ConnectionNumber, std::int32_t>> logonDeadlines;
+    std::unique_ptr<Timer> logonTimer;
+    std::vector<ConnectionNumber> overflowing;
 
     // Where each whole received packet goes; the protocol's dispatch unless a test puts its own.
     PacketHandler packetHandler;

@@ -88,6 +88,9 @@ public:
     // Runs an operator action (a console entry, a dialog button) as one handler: nothing else
     // runs inside it.
     virtual void runHandler(const std::function<void()>& handler) { handler(); }
+    // Work that must wait until no handler is running (connections that cannot be served any more
+    // are dropped there, never in the middle of a walk over connections).
+    virtual void setAfterHandlers(std::function<void()> work) { (void)work; }
 };
 
 // Pseudo-random numbers in [0, 1). Never seeded: every run draws the same sequence.

@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <cerrno>
+#include <poll.h>
 #include <unistd.h>
 
 #include "core/Lifecycle.h"
@@ -25,8 +27,51 @@ std::string renderForTerminal(const ChatLine& line, bool colours) {
     return out;
 }
 
-HeadlessFrontend::HeadlessFrontend(Server& server, bool colours, std::FILE* out)
-    : server_(server), colours_(colours), out_(out) {
+LineOutput::LineOutput(int descriptor) : descriptor_(descriptor) {
+    writable_ = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Write);
+    writable_->setEnabled(false);
+    connect(writable_.get(), &QSocketNotifier::activated, this, [this] { drain(); });
+}
+
+LineOutput::~LineOutput() = default;
+
+bool LineOutput::write(std::string_view line) {
+    if (broken_) return true;
+    if (pending() + line.size() > maxPending) return false;
+    if (written_ == pending_.size()) {
+        pending_.clear();
+        written_ = 0;
+    }
+    pending_.append(line);
+    drain();
+    return true;
+}
+
+void LineOutput::drain() {
+    // Each write is small enough that a pipe with room for it takes it whole at once.
+    constexpr std::size_t kPiece = 4096;
+    while (written_ < pending_.size()) {
+        pollfd ready{descriptor_, POLLOUT, 0};
+        if (::poll(&ready, 1, 0) <= 0 || !(ready.revents & (POLLOUT | POLLERR | POLLHUP))) break;
+        ssize_t n = ::write(descriptor_, pending_.data() + written_, std::min(kPiece, pending_.size() - written_));
+        if (n > 0) {
+            written_ += static_cast<std::size_t>(n);
+        } else if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+            break;
+        } else {
+            broken_ = true;
+            written_ = pending_.size();
+        }
+    }
+    if (written_ == pending_.size()) {
+        std::string().swap(pending_);
+        written_ = 0;
+    }
+    writable_->setEnabled(written_ < pending_.size());
+}
+
+HeadlessFrontend::HeadlessFrontend(Server& server, bool colours, int outputDescriptor)
+    : server_(server), colours_(colours), out_(outputDescriptor) {
     server_.frontend = this;
     server_.rtbChat.addSink(this);
 }
@@ -37,9 +82,13 @@ HeadlessFrontend::~HeadlessFrontend() {
 }
 
 void HeadlessFrontend::printLine(const std::string& utf8) {
-    std::fwrite(utf8.data(), 1, utf8.size(), out_);
-    std::fputc('\n', out_);
-    std::fflush(out_);
+    if (dropped_ > 0 && out_.pending() == 0) {
+        std::string notice = formatTimestamp(server_.host.clock().now()) + std::to_string(dropped_) +
+                             " operator lines were not shown: standard output was not read in time.\n";
+        dropped_ = 0;
+        out_.write(notice);
+    }
+    if (!out_.write(utf8 + "\n")) ++dropped_;
 }
 
 void HeadlessFrontend::lineAdded(const ChatLine& line) { printLine(renderForTerminal(line, colours_)); }

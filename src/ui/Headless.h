@@ -15,9 +15,32 @@ class QSocketNotifier;
 
 namespace murmur {
 
+// Lines for a descriptor that may be a slow reader (a pipe to a logger, a test): written as far as
+// the descriptor takes them without waiting, the rest kept in memory until it is writable again.
+// The server never stops for its operator's output.
+class LineOutput final : public QObject {
+public:
+    static constexpr std::size_t maxPending = 64u << 20;
+
+    explicit LineOutput(int descriptor);
+    ~LineOutput() override;
+    // Returns false when the line had to be dropped because too much is waiting.
+    bool write(std::string_view line);
+    std::size_t pending() const { return pending_.size() - written_; }
+
+private:
+    void drain();
+
+    int descriptor_;
+    std::string pending_;
+    std::size_t written_ = 0;
+    bool broken_ = false;  // the reader is gone; nothing more can be written
+    std::unique_ptr<QSocketNotifier> writable_;
+};
+
 class HeadlessFrontend final : public QObject, public Frontend, public ChatSink {
 public:
-    HeadlessFrontend(Server& server, bool colours, std::FILE* out = stdout);
+    HeadlessFrontend(Server& server, bool colours, int outputDescriptor = 1);
     ~HeadlessFrontend() override;
 
     // Starts reading console entries from the descriptor.
@@ -37,7 +60,8 @@ private:
 
     Server& server_;
     bool colours_;
-    std::FILE* out_;
+    LineOutput out_;
+    std::size_t dropped_ = 0;
     int descriptor_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
     std::string partial_;

@@ -25,7 +25,9 @@ int remainingMs(Clock::time_point deadline) {
 
 }  // namespace
 
-WireClient::WireClient(int port, std::chrono::milliseconds timeout) {
+WireClient::WireClient(int port, int receiveBuffer) : WireClient(port, kPatience, receiveBuffer) {}
+
+WireClient::WireClient(int port, std::chrono::milliseconds timeout, int receiveBuffer) {
     auto deadline = Clock::now() + timeout;
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -35,6 +37,8 @@ WireClient::WireClient(int port, std::chrono::milliseconds timeout) {
     do {
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+        // Set before the connection, so the window the server sees is small from the start.
+        if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
             int one = 1;
             // Each send is meant to reach the server as the test wrote it.
@@ -50,6 +54,26 @@ WireClient::WireClient(int port, std::chrono::milliseconds timeout) {
 }
 
 WireClient::~WireClient() { close(); }
+
+std::vector<Packet> WireClient::takePackets(std::size_t count, std::chrono::milliseconds timeout) {
+    std::vector<Packet> out;
+    auto deadline = Clock::now() + timeout;
+    pump(std::chrono::milliseconds(0));  // whatever has arrived already
+    for (;;) {
+        // Only whole packets are taken; a packet still arriving stays in the inbox.
+        std::vector<Packet> got = decode(inbox_);
+        std::size_t whole = 0;
+        for (const Packet& p : got) {
+            if (p.id < 0) break;
+            whole += 1 + std::to_string(p.payload.size()).size() + 1 + p.payload.size();
+            if (p.id == 11) send(frame(11, ""));
+            else out.push_back(p);
+        }
+        inbox_.erase(0, whole);
+        if (out.size() >= count || Clock::now() >= deadline || !pump(std::chrono::milliseconds(remainingMs(deadline))))
+            return out;
+    }
+}
 
 void WireClient::send(const std::string& bytes) {
     if (fd_ < 0) throw std::logic_error("the client is closed");

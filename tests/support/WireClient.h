@@ -17,7 +17,9 @@ class WireClient {
 public:
     // Connects to 127.0.0.1 on the port, trying again until the timeout since the server may not
     // listen yet; throws when no connection could be made.
-    explicit WireClient(int port, std::chrono::milliseconds timeout = kPatience);
+    explicit WireClient(int port, std::chrono::milliseconds timeout = kPatience) : WireClient(port, timeout, 0) {}
+    // With a receive buffer of that many bytes, for a client that reads slowly or not at all.
+    WireClient(int port, int receiveBuffer);
     WireClient(const WireClient&) = delete;
     WireClient& operator=(const WireClient&) = delete;
     ~WireClient();
@@ -37,6 +39,10 @@ public:
     const std::string& inbox() const { return inbox_; }
     std::string take();
 
+    // Waits until at least count whole packets other than keep-alives are in, answers every
+    // keep-alive among them, and returns (and forgets) the others.
+    std::vector<Packet> takePackets(std::size_t count, std::chrono::milliseconds timeout = kPatience);
+
     // Waits for the server to end the connection. Then returns the bytes received before the end
     // and not taken yet; nothing when the connection is still open at the timeout.
     std::optional<std::string> waitClosed(std::chrono::milliseconds timeout = kPatience);
@@ -46,6 +52,7 @@ public:
     void close();
 
 private:
+    WireClient(int port, std::chrono::milliseconds timeout, int receiveBuffer);
     // Reads what has arrived, waiting at most the timeout for something; false once it has ended.
     bool pump(std::chrono::milliseconds timeout);
 

@@ -1,18 +1,15 @@
-// The host facilities of the real program, on Qt's event loop: QTcpServer and QTcpSocket, QTimer,
-// the monotonic clock and the local time.
+// The host facilities of the real program, on Qt's event loop: the sockets on one epoll set,
+// QTimer, the monotonic clock and the local time.
 #pragma once
 
 #include <memory>
-#include <unordered_set>
 
 #include "host/Host.h"
 
-class QTcpSocket;
-
 namespace murmur {
 
-class QtListener;
-class QtClientSocket;
+class EpollListener;
+class SocketLoop;
 
 class QtHost final : public Host, private EventLoop, private Clock {
 public:
@@ -26,23 +23,20 @@ public:
     Random& random() override { return random_; }
     Clock& clock() override { return *this; }
 
-    // Runs one handler of the server. A handler never runs inside another: socket output that a
-    // handler flushes may make Qt report errors or closes at once, and those reports wait until
-    // the running handler is done.
+    // Runs one handler of the server. Handlers never run inside one another; when the outermost
+    // is done, the work left for after handlers runs and the collected output is written.
     void runHandler(const std::function<void()>& handler) override;
-    bool insideHandler() const { return depth_ > 0; }
-
-    void outputPending(QtClientSocket* socket) { unflushed_.insert(socket); }
-    void forget(QtClientSocket* socket) { unflushed_.erase(socket); }
 
 private:
     void yield() override;
     std::int32_t tickCount() const override;
+    void setAfterHandlers(std::function<void()> work) override { afterHandlers_ = std::move(work); }
     LocalTime now() const override;
 
-    std::unique_ptr<QtListener> listener_;
+    std::unique_ptr<SocketLoop> sockets_;
+    std::unique_ptr<EpollListener> listener_;
     RepeatableRandom random_;
-    std::unordered_set<QtClientSocket*> unflushed_;
+    std::function<void()> afterHandlers_;
     int depth_ = 0;
 };
 

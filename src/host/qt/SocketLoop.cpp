@@ -1,0 +1,404 @@
+#include "host/qt/SocketLoop.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace murmur {
+namespace {
+
+// A closed connection whose peer neither reads its last output nor hangs up is let go by then.
+constexpr std::int64_t kClosingLimitMs = 10000;
+// When the process runs out of descriptors the listener rests instead of spinning.
+constexpr int kAcceptPauseMs = 100;
+constexpr int kEventsPerTurn = 512;
+constexpr int kAcceptsPerTurn = 256;
+// The kernel's share of a connection's unsent output. Left to itself it grows to megabytes for a
+// client that does not read, where the send limit could not see it.
+constexpr int kKernelSendBuffer = 128 * 1024;
+// Output buffers that grew large for a burst are given back once they are empty.
+constexpr std::size_t kKeptCapacity = 16384;
+
+std::int64_t nowMs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+std::string peerAddress(int fd) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return {};
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET) {
+        ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&address)->sin_addr, text, sizeof text);
+    } else if (address.ss_family == AF_INET6) {
+        const in6_addr& v6 = reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr;
+        // Clients on IPv4 reach the dual-stack listener as mapped addresses; they keep their
+        // dotted form, which is what ban lists hold.
+        if (IN6_IS_ADDR_V4MAPPED(&v6)) ::inet_ntop(AF_INET, &v6.s6_addr[12], text, sizeof text);
+        else ::inet_ntop(AF_INET6, &v6, text, sizeof text);
+    }
+    return text;
+}
+
+ListenError describe(int error) {
+    switch (error) {
+        case EADDRINUSE: return {errAddressInUse, "Address in use"};
+        case EACCES: return {10013, "Permission denied"};
+        case EADDRNOTAVAIL: return {10049, "Address not available"};
+        default: return {10022, std::strerror(error)};
+    }
+}
+
+}  // namespace
+
+// ---- client sockets ----
+
+EpollClientSocket::~EpollClientSocket() { close(); }
+
+bool EpollClientSocket::accept(RequestId request) {
+    close();
+    int fd = static_cast<int>(request);
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kKernelSendBuffer, sizeof kKernelSendBuffer);
+    remote_ = peerAddress(fd);
+    generation_ = loop_.watch(fd, SocketLoop::Kind::client, EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET);
+    if (generation_ == 0) return false;
+    fd_ = fd;
+    loop_.entry(fd).owner = this;
+    return true;
+}
+
+int EpollClientSocket::state() const {
+    if (fd_ < 0) return sckClosed;
+    return loop_.entry(fd_).reported ? sckClosing : sckConnected;
+}
+
+std::string EpollClientSocket::readAll() {
+    std::string data;
+    if (fd_ < 0) return data;
+    SocketLoop::Entry& e = loop_.entry(fd_);
+    // The kernel says how much is there, so the bytes are read straight into their place.
+    int available = 0;
+    if (::ioctl(fd_, FIONREAD, &available) != 0 || available <= 0) available = 1;
+    data.resize(static_cast<std::size_t>(available));
+    std::size_t got = 0;
+    while (got < data.size()) {
+        ssize_t n = ::read(fd_, data.data() + got, data.size() - got);
+        if (n > 0) {
+            got += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0 || errno != EAGAIN) e.peerEnded = true;
+        break;
+    }
+    data.resize(got);
+    return data;
+}
+
+void EpollClientSocket::send(std::string_view bytes) {
+    if (fd_ < 0) return;
+    SocketLoop::Entry& e = loop_.entry(fd_);
+    if (e.reported) return;
+    if (e.written > kKeptCapacity && e.written * 2 > e.output.size()) {
+        e.output.erase(0, e.written);
+        e.written = 0;
+    }
+    e.output.append(bytes);
+    loop_.queue(fd_);
+}
+
+void EpollClientSocket::close() {
+    if (fd_ < 0) return;
+    int fd = fd_;
+    fd_ = -1;
+    loop_.release(fd);
+}
+
+std::size_t EpollClientSocket::pendingOutput() const {
+    if (fd_ < 0) return 0;
+    const SocketLoop::Entry& e = loop_.entry(fd_);
+    return e.output.size() - e.written;
+}
+
+// ---- listener ----
+
+bool EpollListener::listen(const std::string& bindAddress, int port, ListenError& error) {
+    close();
+    int fd = -1;
+    int failure = 0;
+    auto tryBind = [&](int family, const sockaddr* address, socklen_t length) {
+        fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            failure = errno;
+            return false;
+        }
+        int on = 1, off = 0;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (family == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+        if (::bind(fd, address, length) == 0 && ::listen(fd, 4096) == 0) return true;
+        failure = errno;
+        ::close(fd);
+        fd = -1;
+        return false;
+    };
+
+    if (bindAddress.empty()) {
+        sockaddr_in6 any6{};
+        any6.sin6_family = AF_INET6;
+        any6.sin6_addr = in6addr_any;
+        any6.sin6_port = htons(static_cast<std::uint16_t>(port));
+        if (!tryBind(AF_INET6, reinterpret_cast<sockaddr*>(&any6), sizeof any6) && failure != EADDRINUSE) {
+            // A system without IPv6 still takes clients on IPv4.
+            sockaddr_in any4{};
+            any4.sin_family = AF_INET;
+            any4.sin_addr.s_addr = htonl(INADDR_ANY);
+            any4.sin_port = htons(static_cast<std::uint16_t>(port));
+            tryBind(AF_INET, reinterpret_cast<sockaddr*>(&any4), sizeof any4);
+        }
+    } else {
+        sockaddr_in one{};
+        one.sin_family = AF_INET;
+        one.sin_port = htons(static_cast<std::uint16_t>(port));
+        if (::inet_pton(AF_INET, bindAddress.c_str(), &one.sin_addr) != 1) failure = EADDRNOTAVAIL;
+        else tryBind(AF_INET, reinterpret_cast<sockaddr*>(&one), sizeof one);
+    }
+    if (fd < 0) {
+        error = describe(failure);
+        return false;
+    }
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+    port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                               : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    if (loop_.watch(fd, SocketLoop::Kind::listener, EPOLLIN) == 0) {
+        ::close(fd);
+        error = describe(EMFILE);
+        return false;
+    }
+    loop_.entry(fd).listener = this;
+    fd_ = fd;
+    return true;
+}
+
+void EpollListener::close() {
+    if (fd_ < 0) return;
+    loop_.forget(fd_);
+    ::close(fd_);
+    fd_ = -1;
+    port_ = 0;
+}
+
+void EpollListener::reject(RequestId request) { ::close(static_cast<int>(request)); }
+
+void EpollListener::acceptPending() {
+    for (int i = 0; i < kAcceptsPerTurn && fd_ >= 0; ++i) {
+        int client = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (client < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) loop_.pauseAccepting(*this);
+            return;
+        }
+        if (handler_) handler_(client);
+        else ::close(client);
+    }
+}
+
+// ---- the loop ----
+
+SocketLoop::SocketLoop(Runner runner) : run_(std::move(runner)) {
+    epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+    notifier_ = std::make_unique<QSocketNotifier>(epoll_, QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { processEvents(); });
+    sweeper_ = std::make_unique<QTimer>();
+    sweeper_->setInterval(1000);
+    connect(sweeper_.get(), &QTimer::timeout, this, [this] { sweepClosing(); });
+}
+
+SocketLoop::~SocketLoop() {
+    for (std::size_t fd = 0; fd < entries_.size(); ++fd)
+        if (entries_[fd].kind == Kind::closing) ::close(static_cast<int>(fd));
+    ::close(epoll_);
+}
+
+SocketLoop::Entry& SocketLoop::entry(int fd) {
+    if (static_cast<std::size_t>(fd) >= entries_.size()) entries_.resize(static_cast<std::size_t>(fd) + 1);
+    return entries_[static_cast<std::size_t>(fd)];
+}
+
+std::uint32_t SocketLoop::watch(int fd, Kind kind, std::uint32_t events) {
+    Entry& e = entry(fd);
+    e = Entry{};
+    e.kind = kind;
+    e.generation = nextGeneration_++;
+    if (nextGeneration_ == 0) nextGeneration_ = 1;
+    epoll_event event{};
+    event.events = events;
+    event.data.u64 = (static_cast<std::uint64_t>(e.generation) << 32) | static_cast<std::uint32_t>(fd);
+    if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) {
+        e = Entry{};
+        return 0;
+    }
+    return e.generation;
+}
+
+void SocketLoop::forget(int fd) {
+    ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    entry(fd) = Entry{};
+}
+
+void SocketLoop::queue(int fd) {
+    Entry& e = entry(fd);
+    if (e.queued) return;
+    e.queued = true;
+    flushList_.push_back(fd);
+}
+
+void SocketLoop::flush() {
+    std::vector<int> due;
+    due.swap(flushList_);
+    for (int fd : due)
+        if (entry(fd).queued) flushOne(fd);
+}
+
+void SocketLoop::flushOne(int fd) {
+    Entry& e = entry(fd);
+    e.queued = false;
+    while (e.written < e.output.size()) {
+        ssize_t n = ::send(fd, e.output.data() + e.written, e.output.size() - e.written, MSG_NOSIGNAL);
+        if (n > 0) {
+            e.written += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) return;  // the peer's window is full; EPOLLOUT brings us back
+        // The peer is gone: nothing more can be delivered.
+        e.peerEnded = true;
+        e.written = e.output.size();
+    }
+    if (e.output.capacity() > kKeptCapacity) std::string().swap(e.output);
+    else e.output.clear();
+    e.written = 0;
+    if (e.kind != Kind::closing) return;
+    if (e.peerEnded) return finishClosing(fd);
+    if (!e.shutDown) {
+        ::shutdown(fd, SHUT_WR);
+        e.shutDown = true;
+    }
+}
+
+void SocketLoop::release(int fd) {
+    Entry& e = entry(fd);
+    e.owner = nullptr;
+    e.kind = Kind::closing;
+    e.deadline = nowMs() + kClosingLimitMs;
+    closing_.push_back(fd);
+    if (!sweeper_->isActive()) sweeper_->start();
+    // Output sent before the close goes out first; then our side is shut and the peer's end awaited.
+    flushOne(fd);
+}
+
+void SocketLoop::finishClosing(int fd) {
+    Entry& e = entry(fd);
+    if (e.kind != Kind::closing) return;
+    ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    ::close(fd);
+    e = Entry{};
+}
+
+void SocketLoop::pauseAccepting(EpollListener& listener) {
+    int fd = listener.fd_;
+    ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    std::uint32_t generation = entry(fd).generation;
+    QTimer::singleShot(kAcceptPauseMs, this, [this, fd, generation, &listener] {
+        if (listener.fd_ != fd || entry(fd).generation != generation) return;
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = (static_cast<std::uint64_t>(generation) << 32) | static_cast<std::uint32_t>(fd);
+        ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event);
+    });
+}
+
+void SocketLoop::processEvents() {
+    epoll_event events[kEventsPerTurn];
+    int count = ::epoll_wait(epoll_, events, kEventsPerTurn, 0);
+    if (count <= 0) return;
+    // One handler for the whole batch: what it sends to a connection leaves in one write.
+    run_([&] {
+        for (int i = 0; i < count; ++i) {
+            auto fd = static_cast<int>(events[i].data.u64 & 0xFFFFFFFFu);
+            auto generation = static_cast<std::uint32_t>(events[i].data.u64 >> 32);
+            Entry& e = entry(fd);
+            if (e.generation != generation) continue;  // closed, and maybe reused, in this batch
+            switch (e.kind) {
+                case Kind::listener: e.listener->acceptPending(); break;
+                case Kind::client: clientEvent(fd, events[i].events); break;
+                case Kind::closing: closingEvent(fd, events[i].events); break;
+                case Kind::none: break;
+            }
+        }
+    });
+}
+
+void SocketLoop::clientEvent(int fd, std::uint32_t events) {
+    std::uint32_t generation = entry(fd).generation;
+    auto still = [&] {
+        const Entry& e = entry(fd);
+        return e.generation == generation && e.kind == Kind::client && e.owner;
+    };
+    if (events & EPOLLOUT) flushOne(fd);
+    if ((events & EPOLLIN) && still() && entry(fd).owner->events_.dataArrival) entry(fd).owner->events_.dataArrival();
+    if (!still()) return;
+    Entry& e = entry(fd);
+    if (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) e.peerEnded = true;
+    if (!e.peerEnded || e.reported) return;
+    e.reported = true;
+    if (e.owner->events_.closed) e.owner->events_.closed();
+}
+
+void SocketLoop::closingEvent(int fd, std::uint32_t events) {
+    if (events & EPOLLOUT) flushOne(fd);
+    if (entry(fd).kind != Kind::closing) return;
+    if (events & (EPOLLHUP | EPOLLERR)) return finishClosing(fd);
+    if (events & (EPOLLIN | EPOLLRDHUP)) {
+        // What a closed connection still sends is read and dropped until it hangs up.
+        char sink[4096];
+        for (;;) {
+            ssize_t n = ::read(fd, sink, sizeof sink);
+            if (n > 0) continue;
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EAGAIN) break;
+            entry(fd).peerEnded = true;
+            break;
+        }
+        Entry& e = entry(fd);
+        if (e.peerEnded && e.written >= e.output.size()) finishClosing(fd);
+    }
+}
+
+void SocketLoop::sweepClosing() {
+    std::int64_t now = nowMs();
+    std::vector<int> still;
+    for (int fd : closing_) {
+        Entry& e = entry(fd);
+        if (e.kind != Kind::closing) continue;
+        if (now >= e.deadline) finishClosing(fd);
+        else still.push_back(fd);
+    }
+    closing_.swap(still);
+    if (closing_.empty()) sweeper_->stop();
+}
+
+}  // namespace murmur

@@ -1,0 +1,126 @@
+// The server's sockets on one epoll set, watched by a single notifier in Qt's event loop. The cost
+// of a turn depends on the sockets that have something to do, not on how many are open; output
+// collects per connection during a turn and leaves in one write.
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/Host.h"
+
+class QSocketNotifier;
+class QTimer;
+
+namespace murmur {
+
+class SocketLoop;
+
+class EpollClientSocket final : public ClientSocket {
+public:
+    explicit EpollClientSocket(SocketLoop& loop) : loop_(loop) {}
+    ~EpollClientSocket() override;
+
+    void setEvents(Events events) override { events_ = std::move(events); }
+    bool accept(RequestId request) override;
+    int state() const override;
+    std::string remoteAddress() const override { return remote_; }
+    std::string readAll() override;
+    void send(std::string_view bytes) override;
+    void close() override;
+    std::size_t pendingOutput() const override;
+
+private:
+    friend class SocketLoop;
+    SocketLoop& loop_;
+    Events events_;
+    int fd_ = -1;
+    std::uint32_t generation_ = 0;
+    std::string remote_;
+};
+
+class EpollListener final : public Listener {
+public:
+    explicit EpollListener(SocketLoop& loop) : loop_(loop) {}
+    ~EpollListener() override { close(); }
+
+    void setConnectionRequest(std::function<void(RequestId)> handler) override { handler_ = std::move(handler); }
+    bool listen(const std::string& bindAddress, int port, ListenError& error) override;
+    void close() override;
+    bool isListening() const override { return fd_ >= 0; }
+    int localPort() const override { return port_; }
+    void reject(RequestId request) override;
+
+private:
+    friend class SocketLoop;
+    void acceptPending();
+
+    SocketLoop& loop_;
+    std::function<void(RequestId)> handler_;
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+class SocketLoop final : public QObject {
+public:
+    // Runs a handler of the server; output is written once the outermost handler is done.
+    using Runner = std::function<void(const std::function<void()>&)>;
+
+    explicit SocketLoop(Runner runner);
+    ~SocketLoop() override;
+
+    // Writes every connection's collected output as far as the peers take it.
+    void flush();
+
+private:
+    friend class EpollClientSocket;
+    friend class EpollListener;
+
+    enum class Kind : std::uint8_t { none, listener, client, closing };
+
+    // What the loop knows about one descriptor. The output buffer belongs to the descriptor, so a
+    // socket closed by the server still delivers what was sent before the close.
+    struct Entry {
+        Kind kind = Kind::none;
+        std::uint32_t generation = 0;
+        bool queued = false;      // waiting in the flush list
+        bool peerEnded = false;   // the peer closed its side or the connection failed
+        bool reported = false;    // the close event has been raised
+        bool shutDown = false;    // our side is shut for writing
+        EpollClientSocket* owner = nullptr;
+        EpollListener* listener = nullptr;
+        std::string output;
+        std::size_t written = 0;
+        std::int64_t deadline = 0;  // closing descriptors are freed by then at the latest
+    };
+
+    Entry& entry(int fd);
+    std::uint32_t watch(int fd, Kind kind, std::uint32_t events);
+    void forget(int fd);
+    void queue(int fd);
+    void flushOne(int fd);
+    // The server let go of the connection; it is closed once its output is out.
+    void release(int fd);
+    void finishClosing(int fd);
+    void pauseAccepting(EpollListener& listener);
+
+    void processEvents();
+    void clientEvent(int fd, std::uint32_t events);
+    void closingEvent(int fd, std::uint32_t events);
+    void sweepClosing();
+
+    Runner run_;
+    int epoll_ = -1;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<QTimer> sweeper_;
+    std::deque<Entry> entries_;  // by descriptor; a deque keeps references valid as it grows
+    std::vector<int> flushList_;
+    std::vector<int> closing_;
+    std::uint32_t nextGeneration_ = 1;
+};
+
+}  // namespace murmur
