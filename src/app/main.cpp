@@ -11,8 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/DataCheck.h"
 #include "core/Lifecycle.h"
 #include "core/Server.h"
+#include "host/CodePage.h"
 #include "host/qt/QtHost.h"
 #include "ui/Headless.h"
 #include "ui/MainWindow.h"
@@ -25,6 +27,7 @@ constexpr const char* kVersion = "1.2.0";
 constexpr const char* kUsage =
     "Usage: murmur-server [--headless] [--dir DIR] [--color auto|always|never]\n"
     "                     [--logon-timeout SECONDS] [--send-limit BYTES] [--max-connections N]\n"
+    "       murmur-server --check [--dir DIR]\n"
     "       murmur-server --help | --version\n"
     "\n"
     "A chat server for Murmur clients.\n"
@@ -41,13 +44,17 @@ constexpr const char* kUsage =
     "                  drop a client whose unsent output passes this (default 1048576)\n"
     "  --max-connections N\n"
     "                  close connections beyond this many at once (default 10000)\n"
+    "  --check         read MMConf.ini and every data file, print what was found and any\n"
+    "                  problem, and exit (status 1 when there is a problem); nothing listens\n"
     "  --help          show this text\n"
     "  --version       show the version\n"
     "\n"
-    "SIGINT and SIGTERM save MMConf.ini and end the server with status 0.\n";
+    "SIGINT and SIGTERM save MMConf.ini and end the server with status 0; SIGHUP reloads\n"
+    "RestrictedChannels.txt, AllowedChannels.txt and Idles.txt.\n";
 
 struct Options {
     bool headless = false;
+    bool check = false;
     std::string directory;
     std::string colour = "auto";
     murmur::Limits limits;
@@ -84,6 +91,8 @@ Options parse(int argc, char** argv) {
         } else if (arg == "--version") {
             std::printf("murmur-server %s\n", kVersion);
             std::exit(0);
+        } else if (arg == "--check") {
+            options.check = true;
         } else if (arg == "--headless") {
             options.headless = true;
         } else if (arg == "--dir" || arg.rfind("--dir=", 0) == 0) {
@@ -141,10 +150,12 @@ int runHeadless(int argc, char** argv, const Options& options) {
     server.limits = options.limits;
     bool colours = options.colour == "always" || (options.colour == "auto" && ::isatty(STDOUT_FILENO));
     murmur::HeadlessFrontend frontend(server, colours);
-    murmur::onTerminationSignal([&] {
-        host.runHandler([&] { murmur::shutDown(server); });
-        QCoreApplication::exit(0);
-    });
+    murmur::onSignals(
+        [&] {
+            host.runHandler([&] { murmur::shutDown(server); });
+            QCoreApplication::exit(0);
+        },
+        [&] { host.runHandler([&] { murmur::reloadLists(server); }); });
     frontend.readConsoleFrom(STDIN_FILENO);
     host.runHandler([&] { murmur::startUp(server); });
     return app.exec();
@@ -157,7 +168,7 @@ int runWindow(int argc, char** argv, const Options& options) {
     murmur::Server server(host, options.directory);
     server.limits = options.limits;
     murmur::frmMain window(server);
-    murmur::onTerminationSignal([&] { window.close(); });
+    murmur::onSignals([&] { window.close(); }, [&] { host.runHandler([&] { murmur::reloadLists(server); }); });
     host.runHandler([&] { murmur::startUp(server); });
     window.showAfterStartUp();
     return app.exec();
@@ -167,6 +178,11 @@ int runWindow(int argc, char** argv, const Options& options) {
 
 int main(int argc, char** argv) {
     Options options = parse(argc, argv);
+    if (options.check) {
+        murmur::CheckReport report = murmur::checkDataDirectory(options.directory);
+        for (const auto& line : report.lines) std::printf("%s\n", murmur::codepage::toPrintableUtf8(line).c_str());
+        return report.problems == 0 ? 0 : 1;
+    }
     prepareDirectory(options.directory);
     raiseDescriptorLimit();
     if (options.headless || !displayAvailable()) return runHeadless(argc, argv, options);

@@ -1,5 +1,6 @@
 #include "core/Lifecycle.h"
 
+#include <optional>
 #include <string>
 
 #include "core/Branding.h"
@@ -16,47 +17,7 @@ constexpr const char* kAlternateNotSaved = "Since an alternate port has been use
 constexpr const char* kPortTaken = "Port cannot be bound, already in use.";
 constexpr const char* kOpeningPort = "Opening a new port...";
 
-constexpr int errOverflow = 6;
 constexpr int errInvalidProperty = 380;
-
-// A setting that cannot be taken stops the reading; the settings after it keep their empty values.
-struct LoadFailure {
-    int number;
-    std::string description;
-};
-
-LoadFailure overflow() { return {errOverflow, "Overflow"}; }
-LoadFailure invalidProperty() { return {errInvalidProperty, "Invalid property value"}; }
-
-class SettingsReader {
-public:
-    SettingsReader(Server& server, const IniDocument& ini) : settings_(server.settings), ini_(ini) {}
-
-    // Numeric text becomes the value, anything else the default; a number beyond 16 bits fails.
-    std::int16_t number(Settings::Id id, const char* section, const char* key, std::int16_t fallback) {
-        std::string text = ini_.get(section, key);
-        auto value = parseNumeric(text);
-        if (!value) return known(id, fallback);
-        auto fitted = toInt16(*value);
-        if (!fitted) throw overflow();
-        return known(id, *fitted);
-    }
-
-    std::string text(Settings::Id id, const char* section, const char* key, const char* fallback) {
-        std::string value = ini_.get(section, key);
-        return known(id, value.empty() ? std::string(fallback) : value);
-    }
-
-private:
-    template <typename T>
-    T known(Settings::Id id, T value) {
-        settings_.known.set(id);
-        return value;
-    }
-
-    Settings& settings_;
-    const IniDocument& ini_;
-};
 
 std::string bindAddressFor(const Settings& settings) { return settings.protocol != 0 ? "127.0.0.1" : ""; }
 
@@ -80,40 +41,17 @@ void loadVariables(Server& server) {
     Settings& s = server.settings;
     std::string text;
     textfile::readWhole(server.path(iniFileName), text);
-    IniDocument ini(text);
-    SettingsReader read(server, ini);
+    std::optional<SettingsFailure> failure = readSettings(IniDocument(text), s);
+
     ListenError listenError;
-    bool listening = true;
-
-    try {
-        s.protocol = read.number(Settings::idProtocol, "Server", "Protocol", 0) != 0 ? 1 : 0;
-        s.port = read.number(Settings::idPort, "Server", "Port", 4800);
-        listening = startListening(server, s.port, listenError);
-
-        s.authentication = read.text(Settings::idAuthentication, "Settings", "Authentication", "N");
-        s.spamControl = read.text(Settings::idSpamControl, "Spam Control", "Enabled", "Y");
-        s.idleSystem = read.text(Settings::idIdleSystem, "Settings", "IdleSystem", "N");
-        server.tmrIdle->setEnabled(s.idleSystem == "Y");
-
-        s.loadControl = read.text(Settings::idLoadControl, "Load Control", "Enabled", "N");
-        s.amountOfConnections = read.number(Settings::idAmountOfConnections, "Load Control", "AmountOfConnections", 5);
-        s.amountOfTime = read.number(Settings::idAmountOfTime, "Load Control", "AmountOfTime", 3);
-        server.tmrLoad->setInterval(s.amountOfTime > 0 ? s.amountOfTime * 1000 : 0);
-
-        s.idleTime = read.number(Settings::idIdleTime, "Idle System", "IdleTime", 5);
-        s.writeLogToFile = read.text(Settings::idWriteLogToFile, "Settings", "WriteLogToFile", "N");
-        s.messageCount = read.number(Settings::idMessageCount, "Spam Control", "MessageCount", 5);
-
-        s.secondsToCheck = read.number(Settings::idSecondsToCheck, "Spam Control", "SecondsToCheck", 3);
-        // The spam window is a 16-bit count of milliseconds.
-        int period = s.secondsToCheck * 1000;
-        if (period > 32767 || period < -32768) throw overflow();
-        if (period < 0) throw invalidProperty();
-        server.tmrHandleJunk->setInterval(period);
-
+    bool listening = !s.known.test(Settings::idPort) || startListening(server, s.port, listenError);
+    if (s.known.test(Settings::idIdleSystem)) server.tmrIdle->setEnabled(s.idleSystem == "Y");
+    if (s.known.test(Settings::idAmountOfTime)) server.tmrLoad->setInterval(s.amountOfTime > 0 ? s.amountOfTime * 1000 : 0);
+    if (!failure) {
+        server.tmrHandleJunk->setInterval(spamPeriod(s));
         server.idleMinutes = 0;
-    } catch (const LoadFailure& failure) {
-        reportStartFailure(server, failure.number, failure.description);
+    } else {
+        reportStartFailure(server, failure->number, failure->description);
     }
 
     // A port that cannot be taken is reported once the settings are in: the rest of the
@@ -135,18 +73,33 @@ void startUp(Server& server) {
     server.tmrKeepAlive->setEnabled(true);
     server.settings.usingAlternatePort = false;
     server.users.clear();
-    server.restrictedChannels = {""};
-    server.idleMessages = {""};
-    std::string text;
-    if (textfile::readWhole(server.path("RestrictedChannels.txt"), text) == textfile::ReadStatus::ok)
-        server.restrictedChannels = textfile::splitCrLf(text);
-    server.allowedChannels.clear();
-    if (textfile::readWhole(server.path("AllowedChannels.txt"), text) == textfile::ReadStatus::ok)
-        server.allowedChannels = textfile::splitCrLf(text);
-    if (textfile::readWhole(server.path("Idles.txt"), text) == textfile::ReadStatus::ok)
-        server.idleMessages = textfile::splitCrLf(text);
+    readLists(server);
     refreshCountLabel(server);
     addChat(server, {{colour::yellow, "Listening on port " + std::to_string(server.settings.port) + "..."}});
+}
+
+void readLists(Server& server) {
+    // A missing list file leaves one empty entry, as the lists have always started.
+    auto read = [&](const char* name, std::vector<std::string> missing) {
+        std::string text;
+        if (textfile::readWhole(server.path(name), text) != textfile::ReadStatus::ok) return missing;
+        return textfile::splitCrLf(text);
+    };
+    server.restrictedChannels = read("RestrictedChannels.txt", {""});
+    server.allowedChannels = read("AllowedChannels.txt", {});
+    server.idleMessages = read("Idles.txt", {""});
+}
+
+void reloadLists(Server& server) {
+    readLists(server);
+    auto count = [](const std::vector<std::string>& list) {
+        std::size_t n = 0;
+        for (const auto& entry : list) n += !entry.empty();
+        return std::to_string(n);
+    };
+    addChat(server, {{colour::green, "Reloaded RestrictedChannels.txt (" + count(server.restrictedChannels) +
+                                         " channels), AllowedChannels.txt (" + count(server.allowedChannels) +
+                                         " channels) and Idles.txt (" + count(server.idleMessages) + " messages)."}});
 }
 
 void shutDown(Server& server) {

@@ -14,6 +14,10 @@ constexpr const char* iniFileName = "MMConf.ini";
 void startUp(Server& server);
 // Reads every setting from MMConf.ini and starts the listener.
 void loadVariables(Server& server);
+// Reads the restricted and allowed channel lists and the idle messages from their files.
+void readLists(Server& server);
+// The same while the server runs, with one operator line saying what was read.
+void reloadLists(Server& server);
 // Writes the settings back to MMConf.ini unless an alternate port was used in this run.
 void shutDown(Server& server);
 

@@ -1,5 +1,7 @@
 #include "core/Settings.h"
 
+#include "host/IniFile.h"
+
 #include <cmath>
 #include <cstdlib>
 
@@ -66,6 +68,68 @@ std::optional<std::int16_t> parseInt16(std::string_view text) {
     auto value = parseNumeric(text);
     if (!value) return std::nullopt;
     return toInt16(*value);
+}
+
+namespace {
+
+constexpr int errOverflow = 6;
+constexpr int errInvalidProperty = 380;
+
+class SettingsReader {
+public:
+    SettingsReader(const IniDocument& ini, Settings& settings) : ini_(ini), settings_(settings) {}
+
+    // Numeric text becomes the value, anything else the default; a number beyond 16 bits fails.
+    std::int16_t number(Settings::Id id, const char* section, const char* key, std::int16_t fallback) {
+        auto value = parseNumeric(ini_.get(section, key));
+        if (!value) return known(id, fallback);
+        auto fitted = toInt16(*value);
+        if (!fitted) throw SettingsFailure{errOverflow, "Overflow", std::string(section) + "/" + key};
+        return known(id, *fitted);
+    }
+
+    std::string text(Settings::Id id, const char* section, const char* key, const char* fallback) {
+        std::string value = ini_.get(section, key);
+        return known(id, value.empty() ? std::string(fallback) : value);
+    }
+
+private:
+    template <typename T>
+    T known(Settings::Id id, T value) {
+        settings_.known.set(id);
+        return value;
+    }
+
+    const IniDocument& ini_;
+    Settings& settings_;
+};
+
+}  // namespace
+
+int spamPeriod(const Settings& settings) { return settings.secondsToCheck * 1000; }
+
+std::optional<SettingsFailure> readSettings(const IniDocument& ini, Settings& s) {
+    SettingsReader read(ini, s);
+    try {
+        s.protocol = read.number(Settings::idProtocol, "Server", "Protocol", 0) != 0 ? 1 : 0;
+        s.port = read.number(Settings::idPort, "Server", "Port", 4800);
+        s.authentication = read.text(Settings::idAuthentication, "Settings", "Authentication", "N");
+        s.spamControl = read.text(Settings::idSpamControl, "Spam Control", "Enabled", "Y");
+        s.idleSystem = read.text(Settings::idIdleSystem, "Settings", "IdleSystem", "N");
+        s.loadControl = read.text(Settings::idLoadControl, "Load Control", "Enabled", "N");
+        s.amountOfConnections = read.number(Settings::idAmountOfConnections, "Load Control", "AmountOfConnections", 5);
+        s.amountOfTime = read.number(Settings::idAmountOfTime, "Load Control", "AmountOfTime", 3);
+        s.idleTime = read.number(Settings::idIdleTime, "Idle System", "IdleTime", 5);
+        s.writeLogToFile = read.text(Settings::idWriteLogToFile, "Settings", "WriteLogToFile", "N");
+        s.messageCount = read.number(Settings::idMessageCount, "Spam Control", "MessageCount", 5);
+        s.secondsToCheck = read.number(Settings::idSecondsToCheck, "Spam Control", "SecondsToCheck", 3);
+    } catch (const SettingsFailure& failure) {
+        return failure;
+    }
+    int period = spamPeriod(s);
+    if (period > 32767 || period < -32768) return SettingsFailure{errOverflow, "Overflow", "Spam Control/SecondsToCheck"};
+    if (period < 0) return SettingsFailure{errInvalidProperty, "Invalid property value", "Spam Control/SecondsToCheck"};
+    return std::nullopt;
 }
 
 }  // namespace murmur

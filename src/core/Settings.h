@@ -3,6 +3,7 @@
 #pragma once
 
 #include <bitset>
+#include <string>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -47,6 +48,22 @@ struct Settings {
     std::bitset<count> known;
     void markAllKnown() { known.set(); }
 };
+
+class IniDocument;
+
+// A value that cannot be taken: the reading stops there, and the settings after it stay unknown.
+struct SettingsFailure {
+    int number;               // the error number the operator's line shows
+    std::string description;  // "Overflow", "Invalid property value"
+    std::string key;          // "Section/Key"
+};
+
+// Reads every setting from MMConf.ini's text, in start-up order, missing or non-numeric values
+// giving their defaults. Stops at the first value that does not fit.
+std::optional<SettingsFailure> readSettings(const IniDocument& ini, Settings& settings);
+
+// The spam window in milliseconds, which the timer holds as a 16-bit number.
+int spamPeriod(const Settings& settings);
 
 // Numeric text as the settings accept it: optional spaces and sign, digits with an optional
 // fraction and exponent, or &H / &O followed by hexadecimal or octal digits. Nothing else.

@@ -1,11 +1,11 @@
-// SIGINT and SIGTERM end the server the orderly way: the handler runs on the event loop, not in
-// the signal's context.
+// Signals handled the orderly way, on the event loop rather than in the signal's context: SIGINT
+// and SIGTERM end the server, SIGHUP reloads the lists an operator may have edited.
 #pragma once
 
 #include <functional>
 
 namespace murmur {
 
-void onTerminationSignal(std::function<void()> handler);
+void onSignals(std::function<void()> terminate, std::function<void()> reload);
 
 }  // namespace murmur
