@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <functional>
+
 #include "core/Lifecycle.h"
 #include "core/Settings.h"
 #include "host/IniFile.h"
@@ -36,11 +38,9 @@ public:
     }
 
     void settings();
-    void names(const char* name, const char* what);
-    void addresses();
+    // A list file: its entries counted, and each entry that can never match reported.
+    void list(const char* name, const char* what, const std::function<std::string(const std::string&)>& unusable);
     void accounts();
-    void channels(const char* name, const char* what);
-    void idleMessages();
 
     CheckReport report;
 
@@ -52,13 +52,25 @@ std::string lineOf(const char* file, std::size_t index) { return std::string(fil
 
 // Why a name in a roster or ban list can never be that of a user, or empty when it can be.
 std::string unusableName(const std::string& name) {
-    if (name.find('\n') != std::string::npos) return "holds a bare line feed (lines must end with CR LF)";
-    if (name.find(' ') != std::string::npos) return "holds a space, which no logon name has";
+    if (name.find('\n') != std::string::npos) return "it holds a bare line feed (lines must end with CR LF)";
+    if (name.find(' ') != std::string::npos) return "it holds a space, which no logon name has";
     for (char c : name)
-        if (static_cast<unsigned char>(c) < 32 || c == ':') return "holds a control character or a colon";
-    if (name[0] == '@' || name[0] == '%') return "starts with \"@\" or \"%\", which no logon name does";
+        if (static_cast<unsigned char>(c) < 32 || c == ':') return "it holds a control character or a colon";
+    if (name[0] == '@' || name[0] == '%') return "it starts with \"@\" or \"%\", which no logon name does";
     return {};
 }
+
+std::string unusableAddress(const std::string& address) {
+    unsigned char bytes[16];
+    if (::inet_pton(AF_INET, address.c_str(), bytes) == 1 || ::inet_pton(AF_INET6, address.c_str(), bytes) == 1) return {};
+    return "it is no address";
+}
+
+std::string unusableChannel(const std::string& channel) {
+    return channel.size() > kLongestChannel ? "channel names have at most 15 characters" : std::string();
+}
+
+std::string anyMessage(const std::string&) { return {}; }
 
 void Checker::settings() {
     std::string text;
@@ -103,32 +115,17 @@ void Checker::settings() {
         problem("Idle System/IdleTime " + std::to_string(s.idleTime) + " makes no announcement at all.");
 }
 
-void Checker::names(const char* name, const char* what) {
+void Checker::list(const char* name, const char* what, const std::function<std::string(const std::string&)>& unusable) {
     bool present = false;
     std::size_t count = 0;
     std::vector<std::string> all = lines(name, present);
     for (std::size_t i = 0; i < all.size(); ++i) {
         if (all[i].empty()) continue;
         ++count;
-        std::string why = unusableName(all[i]);
-        if (!why.empty()) problem(lineOf(name, i) + " \"" + all[i] + "\" can never match: it " + why + ".");
+        std::string why = unusable(all[i]);
+        if (!why.empty()) problem(lineOf(name, i) + " \"" + all[i] + "\" can never match: " + why + ".");
     }
     if (present) found(std::string(what) + " (" + name + "): " + std::to_string(count));
-}
-
-void Checker::addresses() {
-    const char* name = "IPs.txt";
-    bool present = false;
-    std::size_t count = 0;
-    std::vector<std::string> all = lines(name, present);
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        if (all[i].empty()) continue;
-        ++count;
-        unsigned char bytes[16];
-        if (::inet_pton(AF_INET, all[i].c_str(), bytes) != 1 && ::inet_pton(AF_INET6, all[i].c_str(), bytes) != 1)
-            problem(lineOf(name, i) + " \"" + all[i] + "\" can never match: it is no address.");
-    }
-    if (present) found("Banned addresses (" + std::string(name) + "): " + std::to_string(count));
 }
 
 void Checker::accounts() {
@@ -146,27 +143,6 @@ void Checker::accounts() {
     if (present) found("Accounts (" + std::string(name) + "): " + std::to_string(count));
 }
 
-void Checker::channels(const char* name, const char* what) {
-    bool present = false;
-    std::size_t count = 0;
-    std::vector<std::string> all = lines(name, present);
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        if (all[i].empty()) continue;
-        ++count;
-        if (all[i].size() > kLongestChannel)
-            problem(lineOf(name, i) + " \"" + all[i] + "\" can never match: channel names have at most 15 characters.");
-    }
-    if (present) found(std::string(what) + " (" + name + "): " + std::to_string(count));
-}
-
-void Checker::idleMessages() {
-    const char* name = "Idles.txt";
-    bool present = false;
-    std::size_t count = 0;
-    for (const auto& message : lines(name, present)) count += !message.empty();
-    if (present) found("Idle messages (" + std::string(name) + "): " + std::to_string(count));
-}
-
 }  // namespace
 
 CheckReport checkDataDirectory(const std::string& directory) {
@@ -174,13 +150,13 @@ CheckReport checkDataDirectory(const std::string& directory) {
     check.found("Data directory: " + (directory.empty() ? std::string(".") : directory));
     check.settings();
     check.accounts();
-    check.names("admin.txt", "Administrators");
-    check.names("mods.txt", "Moderators");
-    check.names("banned.txt", "Banned names");
-    check.addresses();
-    check.channels("RestrictedChannels.txt", "Restricted channels");
-    check.channels("AllowedChannels.txt", "Allowed channels");
-    check.idleMessages();
+    check.list("admin.txt", "Administrators", unusableName);
+    check.list("mods.txt", "Moderators", unusableName);
+    check.list("banned.txt", "Banned names", unusableName);
+    check.list("IPs.txt", "Banned addresses", unusableAddress);
+    check.list("RestrictedChannels.txt", "Restricted channels", unusableChannel);
+    check.list("AllowedChannels.txt", "Allowed channels", unusableChannel);
+    check.list("Idles.txt", "Idle messages", anyMessage);
     int problems = check.report.problems;
     check.found(problems == 0 ? "No problems found." : std::to_string(problems) + (problems == 1 ? " problem" : " problems") + " found.");
     return check.report;

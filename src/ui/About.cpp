@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "core/Branding.h"
+#include "ui/Controls.h"
 #include "ui/MainWindow.h"
 #include "ui/Shell.h"
 
@@ -16,12 +17,6 @@ namespace {
 
 constexpr const char* kCaption = "About - Murmur %v by Halden";
 constexpr const char* kHeading = ":: Murmur Server %V by Halden ::";
-
-QLabel* label(const char* name, const QString& caption, QWidget* parent) {
-    auto* l = new QLabel(caption, parent);
-    l->setObjectName(name);
-    return l;
-}
 
 QLabel* link(const char* name, const char* caption, QWidget* parent) {
     QLabel* l = label(name, caption, parent);
@@ -52,8 +47,7 @@ frmAbout::frmAbout(Server& server, QWidget* parent) : QDialog(parent), server_(s
     bold.setBold(true);
     Label6->setFont(bold);
     Label1 = label("Label1", "I would like to thank the following people:", this);
-    txtThanks = new QPlainTextEdit(this);
-    txtThanks->setObjectName("txtThanks");
+    txtThanks = named<QPlainTextEdit>("txtThanks", this);
     txtThanks->setReadOnly(true);
     QString text;
     for (const QString& line : thanks) text += line + "\n";

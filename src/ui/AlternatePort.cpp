@@ -8,6 +8,7 @@
 
 #include "core/Lifecycle.h"
 #include "core/Settings.h"
+#include "ui/Controls.h"
 #include "ui/MainWindow.h"
 #include "ui/Shell.h"
 
@@ -17,12 +18,9 @@ frmAlternate::frmAlternate(Server& server, QWidget* parent) : QDialog(parent), s
     setObjectName("frmAlternate");
     setWindowTitle("Select Alternate Port");
     auto* layout = new QVBoxLayout(this);
-    Label1 = new QLabel("Select alternate listening port", this);
-    Label1->setObjectName("Label1");
-    txtAltPort = new QLineEdit(this);
-    txtAltPort->setObjectName("txtAltPort");
-    Command1 = new QPushButton("Select alternative port", this);
-    Command1->setObjectName("Command1");
+    Label1 = named<QLabel>("Label1", "Select alternate listening port", this);
+    txtAltPort = named<QLineEdit>("txtAltPort", this);
+    Command1 = named<QPushButton>("Command1", "Select alternative port", this);
     layout->addWidget(Label1);
     layout->addWidget(txtAltPort);
     layout->addWidget(Command1);

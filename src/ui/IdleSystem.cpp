@@ -14,6 +14,7 @@
 
 #include "core/Settings.h"
 #include "host/TextFile.h"
+#include "ui/Controls.h"
 #include "ui/MainWindow.h"
 #include "ui/Shell.h"
 
@@ -22,12 +23,6 @@ namespace {
 
 constexpr const char* kIdlesFile = "Idles.txt";
 constexpr const char* kCannotWrite = "%1 could not be written. Nothing was lost; press Ok to try again.";
-
-// The entry whose row is both current and selected, as the operator last clicked it; -1 for none.
-int selectedRow(const QListWidget* list) {
-    QListWidgetItem* item = list->currentItem();
-    return item && item->isSelected() ? list->row(item) : -1;
-}
 
 // Minutes between announcements: a whole number that the setting can hold, and at least one, since
 // the idle tick never announces with fewer.
@@ -39,20 +34,6 @@ std::optional<std::int16_t> parseIdleTime(const QString& text) {
     return minutes;
 }
 
-QPushButton* button(const char* name, const char* caption, QWidget* parent) {
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    // Return in an entry field must not save or add behind the operator's back.
-    b->setAutoDefault(false);
-    return b;
-}
-
-QLabel* label(const char* name, const char* caption, QWidget* parent) {
-    auto* l = new QLabel(caption, parent);
-    l->setObjectName(name);
-    return l;
-}
-
 }  // namespace
 
 frmIdleSystem::frmIdleSystem(Server& server, QWidget* parent) : QDialog(parent), server_(server) {
@@ -61,19 +42,15 @@ frmIdleSystem::frmIdleSystem(Server& server, QWidget* parent) : QDialog(parent),
     setAttribute(Qt::WA_DeleteOnClose);
 
     Label1 = label("Label1", "Current Idle Rotation", this);
-    lstIdles = new QListWidget(this);
-    lstIdles->setObjectName("lstIdles");
+    lstIdles = named<QListWidget>("lstIdles", this);
     Label2 = label("Label2", "Add message", this);
-    txtIdleMessage = new QLineEdit(this);
-    txtIdleMessage->setObjectName("txtIdleMessage");
+    txtIdleMessage = named<QLineEdit>("txtIdleMessage", this);
     btnAdd = button("btnAdd", "Add", this);
     btnModify = button("btnModify", "Modify", this);
     btnRem = button("btnRem", "Remove", this);
     Label3 = label("Label3", "Idle Time (minutes)", this);
-    txtIdleTime = new QLineEdit(this);
-    txtIdleTime->setObjectName("txtIdleTime");
-    chkIdleSystem = new QCheckBox("Enable Idle System", this);
-    chkIdleSystem->setObjectName("chkIdleSystem");
+    txtIdleTime = named<QLineEdit>("txtIdleTime", this);
+    chkIdleSystem = named<QCheckBox>("chkIdleSystem", "Enable Idle System", this);
     Label4 = label("Label4", "Idle Variables:", this);
     Label5 = label("Label5", "%v = Version               %rnd = Random Person", this);
     cmdOk = button("cmdOk", "Ok", this);
@@ -112,12 +89,7 @@ frmIdleSystem::frmIdleSystem(Server& server, QWidget* parent) : QDialog(parent),
 
     // The text after the last CR LF is not a message: a hand-edited last line without its line
     // end is not shown, and the next save leaves it out.
-    std::string text;
-    if (textfile::readWhole(server_.path(kIdlesFile), text) == textfile::ReadStatus::ok && !text.empty()) {
-        std::vector<std::string> lines = textfile::splitCrLf(text);
-        lines.pop_back();
-        for (const auto& line : lines) lstIdles->addItem(toQString(line));
-    }
+    for (const auto& line : finishedLines(server_.path(kIdlesFile))) lstIdles->addItem(toQString(line));
     chkIdleSystem->setChecked(server_.settings.idleSystem == "Y");
     txtIdleTime->setText(QString::number(server_.settings.idleTime));
 }

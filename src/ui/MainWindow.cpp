@@ -17,6 +17,7 @@
 #include "core/Lifecycle.h"
 #include "host/CodePage.h"
 #include "ui/About.h"
+#include "ui/Controls.h"
 #include "ui/AlternatePort.h"
 #include "ui/IdleSystem.h"
 #include "ui/RestrictedChannels.h"
@@ -49,29 +50,24 @@ std::string fromQString(const QString& text) { return codepage::fromUtf8(text.to
 frmMain::frmMain(Server& server) : server_(server) {
     setObjectName("frmMain");
     setWindowIcon(QIcon(":/icons/murmur-server.svg"));
-    auto* area = new QWidget(this);
-    area->setObjectName("clientArea");
+    auto* area = named<QWidget>("clientArea", this);
     area->setStyleSheet("#clientArea { background-color: black; }");
     setCentralWidget(area);
     buildMenus();
 
-    rtbChat = new QTextEdit(area);
-    rtbChat->setObjectName("rtbChat");
+    rtbChat = named<QTextEdit>("rtbChat", area);
     rtbChat->setReadOnly(true);
     rtbChat->setStyleSheet("QTextEdit { background-color: black; border: 1px solid #404040; }");
     rtbChat->setUndoRedoEnabled(false);
 
-    lblUsers = new QLabel(area);
-    lblUsers->setObjectName("lblUsers");
+    lblUsers = named<QLabel>("lblUsers", area);
     lblUsers->setStyleSheet(kWhiteOnBlack);
     lblUsers->setAlignment(Qt::AlignCenter);
 
-    lstUsers = new QListWidget(area);
-    lstUsers->setObjectName("lstUsers");
+    lstUsers = named<QListWidget>("lstUsers", area);
     lstUsers->setStyleSheet(kWhiteOnBlack);
 
-    txtConsole = new QComboBox(area);
-    txtConsole->setObjectName("txtConsole");
+    txtConsole = named<QComboBox>("txtConsole", area);
     txtConsole->setEditable(true);
     txtConsole->setInsertPolicy(QComboBox::NoInsert);
     // The console fills the band under the chat view; its frame shows where to type.

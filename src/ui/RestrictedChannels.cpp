@@ -10,6 +10,7 @@
 
 #include "host/CodePage.h"
 #include "host/TextFile.h"
+#include "ui/Controls.h"
 #include "ui/MainWindow.h"
 #include "ui/Shell.h"
 
@@ -21,15 +22,8 @@ constexpr const char* kAllowedFile = "AllowedChannels.txt";
 constexpr const char* kMainRefused = "You cannot restrict the main channel.";
 constexpr const char* kCannotWrite = "%1 could not be written. Nothing was lost; press Ok to try again.";
 
-// Every line of the file but the text after its last CR LF: a hand-edited last line without its
-// line end is not shown, and the next save leaves it out.
 void fillFromFile(QListWidget* list, const std::string& path) {
-    if (textfile::size(path) <= 0) return;
-    std::string text;
-    if (textfile::readWhole(path, text) != textfile::ReadStatus::ok) return;
-    std::vector<std::string> lines = textfile::splitCrLf(text);
-    lines.pop_back();
-    for (const auto& line : lines) list->addItem(toQString(line));
+    for (const auto& line : finishedLines(path)) list->addItem(toQString(line));
 }
 
 // The entries as the channel rules will see them: an entry holding "|" counts as several, and a
@@ -46,26 +40,6 @@ bool store(const std::string& path, const std::vector<std::string>& lines) {
     return textfile::createIfMissing(path) && textfile::rewrite(path, lines);
 }
 
-// The entry whose row is both current and selected, as the operator last clicked it; -1 for none.
-int selectedRow(const QListWidget* list) {
-    QListWidgetItem* item = list->currentItem();
-    return item && item->isSelected() ? list->row(item) : -1;
-}
-
-QPushButton* button(const char* name, const char* caption, QWidget* parent) {
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    // Return in an entry field must not save or add behind the operator's back.
-    b->setAutoDefault(false);
-    return b;
-}
-
-QLabel* label(const char* name, const char* caption, QWidget* parent) {
-    auto* l = new QLabel(caption, parent);
-    l->setObjectName(name);
-    return l;
-}
-
 }  // namespace
 
 frmRestricted::frmRestricted(Server& server, QWidget* parent) : QDialog(parent), server_(server) {
@@ -74,24 +48,19 @@ frmRestricted::frmRestricted(Server& server, QWidget* parent) : QDialog(parent),
     setAttribute(Qt::WA_DeleteOnClose);
 
     Label2 = label("Label2", "Restricted Channels", this);
-    lstRestricted = new QListWidget(this);
-    lstRestricted->setObjectName("lstRestricted");
+    lstRestricted = named<QListWidget>("lstRestricted", this);
     Label1 = label("Label1", "Channel Name", this);
-    txtRestricted = new QLineEdit(this);
-    txtRestricted->setObjectName("txtRestricted");
+    txtRestricted = named<QLineEdit>("txtRestricted", this);
     btnAdd = button("btnAdd", "Add", this);
     btnRemove = button("btnRemove", "Remove", this);
 
     Label3 = label("Label3", "Allowed Channels (If Enabled)", this);
-    lstAllowed = new QListWidget(this);
-    lstAllowed->setObjectName("lstAllowed");
+    lstAllowed = named<QListWidget>("lstAllowed", this);
     Label4 = label("Label4", "Channel Name", this);
-    Text1 = new QLineEdit(this);
-    Text1->setObjectName("Text1");
+    Text1 = named<QLineEdit>("Text1", this);
     btnRCAdd = button("btnRCAdd", "Add", this);
     btnRCDel = button("btnRCDel", "Remove", this);
-    chkACMode = new QCheckBox("Blacklist Mode", this);
-    chkACMode->setObjectName("chkACMode");
+    chkACMode = named<QCheckBox>("chkACMode", "Blacklist Mode", this);
 
     btnOk = button("btnOk", "Ok", this);
     btnCancel = button("btnCancel", "Cancel", this);

@@ -16,6 +16,7 @@
 #include "core/Branding.h"
 #include "core/Lifecycle.h"
 #include "core/Settings.h"
+#include "ui/Controls.h"
 #include "ui/MainWindow.h"
 #include "ui/Shell.h"
 
@@ -74,23 +75,9 @@ bool within(const std::optional<std::int16_t>& value, int low, int high) {
 QString decimal(std::int16_t value) { return QString::number(value); }
 std::string yesNo(const QCheckBox* box) { return box->isChecked() ? "Y" : "N"; }
 
-QLabel* label(const char* name, const char* text, QWidget* parent) {
-    auto* made = new QLabel(text, parent);
-    made->setObjectName(name);
-    return made;
-}
-
 QLineEdit* numberField(const char* name, int characters, QWidget* parent) {
-    auto* made = new QLineEdit(parent);
-    made->setObjectName(name);
+    auto* made = named<QLineEdit>(name, parent);
     made->setFixedWidth(made->fontMetrics().horizontalAdvance(QString(characters, '0')) + 12);
-    return made;
-}
-
-template <typename Box>
-Box* box(const char* name, const char* text, QWidget* parent) {
-    auto* made = new Box(text, parent);
-    made->setObjectName(name);
     return made;
 }
 
@@ -124,25 +111,25 @@ void frmSettings::buildControls() {
     layout->addLayout(portRow);
 
     auto* groups = new QHBoxLayout;
-    Frame1 = box<QGroupBox>("Frame1", "Server Options", this);
+    Frame1 = named<QGroupBox>("Frame1", "Server Options", this);
     auto* options = new QVBoxLayout(Frame1);
-    chkAuth = box<QCheckBox>("chkAuth", "Require Authentication", Frame1);
-    chkLogs = box<QCheckBox>("chkLogs", "Write Chat Logs to File", Frame1);
+    chkAuth = named<QCheckBox>("chkAuth", "Require Authentication", Frame1);
+    chkLogs = named<QCheckBox>("chkLogs", "Write Chat Logs to File", Frame1);
     options->addWidget(chkAuth);
     options->addWidget(chkLogs);
     groups->addWidget(Frame1);
 
-    Frame2 = box<QGroupBox>("Frame2", "Protocol", this);
+    Frame2 = named<QGroupBox>("Frame2", "Protocol", this);
     auto* protocol = new QVBoxLayout(Frame2);
-    opTCP = box<QRadioButton>("opTCP", "TCP", Frame2);
-    opUDP = box<QRadioButton>("opUDP", "UDP", Frame2);
+    opTCP = named<QRadioButton>("opTCP", "TCP", Frame2);
+    opUDP = named<QRadioButton>("opUDP", "UDP", Frame2);
     opUDP->setToolTip(kUdpTip);
     protocol->addWidget(opTCP);
     protocol->addWidget(opUDP);
     groups->addWidget(Frame2);
     layout->addLayout(groups);
 
-    Frame4 = box<QGroupBox>("Frame4", "Spam Control", this);
+    Frame4 = named<QGroupBox>("Frame4", "Spam Control", this);
     auto* rows = new QGridLayout(Frame4);
     Label3 = label("Label3", "Drop client with ", Frame4);
     txtSpamMessages = numberField("txtSpamMessages", 5, Frame4);
@@ -154,8 +141,8 @@ void frmSettings::buildControls() {
     Label6 = label("Label6", "connects in", Frame4);
     txtLoadTime = numberField("txtLoadTime", 5, Frame4);
     Label7 = label("Label7", "seconds", Frame4);
-    chkSpamControl = box<QCheckBox>("chkSpamControl", "Enforce Spam Control", Frame4);
-    chkLoad = box<QCheckBox>("chkLoad", "Enforce Load Protection", Frame4);
+    chkSpamControl = named<QCheckBox>("chkSpamControl", "Enforce Spam Control", Frame4);
+    chkLoad = named<QCheckBox>("chkLoad", "Enforce Load Protection", Frame4);
     QWidget* spamRow[] = {Label3, txtSpamMessages, Label2, txtSpamTime, Label4};
     QWidget* loadRow[] = {Label5, txtLoadConnects, Label6, txtLoadTime, Label7};
     for (int column = 0; column < 5; ++column) {
@@ -176,8 +163,8 @@ void frmSettings::buildControls() {
     community->addWidget(Label9);
     bottom->addLayout(community);
     bottom->addStretch();
-    Command1 = box<QPushButton>("Command1", "Save", this);
-    Command2 = box<QPushButton>("Command2", "Close", this);
+    Command1 = named<QPushButton>("Command1", "Save", this);
+    Command2 = named<QPushButton>("Command2", "Close", this);
     bottom->addWidget(Command1);
     bottom->addWidget(Command2);
     layout->addLayout(bottom);
