@@ -105,10 +105,17 @@ void receiveData(Server& server, ConnectionNumber connection) {
     std::string chunk = server.sckRecv[static_cast<std::size_t>(connection)].socket->readAll();
     if (chunk.empty()) return;
 
-    // The unfinished tail of earlier reads comes first; the buffer is ours for this event.
-    std::string buffer = std::move(server.sckRecv[static_cast<std::size_t>(connection)].pending);
-    server.sckRecv[static_cast<std::size_t>(connection)].pending.clear();
-    buffer += chunk;
+    // The unfinished tail of earlier reads comes first; the buffer is ours for this event. Most
+    // reads start at a packet boundary and are used as they came.
+    std::string& pending = server.sckRecv[static_cast<std::size_t>(connection)].pending;
+    std::string buffer;
+    if (pending.empty()) {
+        buffer = std::move(chunk);
+    } else {
+        buffer = std::move(pending);
+        buffer += chunk;
+    }
+    pending.clear();
     std::string_view input = buffer;
 
     for (;;) {
