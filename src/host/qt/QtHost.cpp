@@ -12,7 +12,7 @@ class QtTimer final : public Timer {
 public:
     explicit QtTimer(QtHost& host) : host_(host) {
         QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] {
-            if (tick_) host_.runHandler(tick_);
+            if (tick_) host_.runTick(tick_);
         });
     }
 
@@ -71,7 +71,13 @@ void QtHost::runHandler(const std::function<void()>& handler) {
     ++depth_;
     if (afterHandlers_) afterHandlers_();
     --depth_;
-    sockets_->flush();
+    sockets_->flushSoon();
+}
+
+void QtHost::runTick(const std::function<void()>& tick) {
+    // Without this a busy server would judge clients by replies it has not read yet.
+    if (depth_ == 0) sockets_->drainInput();
+    runHandler(tick);
 }
 
 void QtHost::yield() { sockets_->flush(); }

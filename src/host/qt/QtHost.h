@@ -26,6 +26,8 @@ public:
     // Runs one handler of the server. Handlers never run inside one another; when the outermost
     // is done, the work left for after handlers runs and the collected output is written.
     void runHandler(const std::function<void()>& handler) override;
+    // A timer's tick: the socket events that arrived before it are handled first.
+    void runTick(const std::function<void()>& tick);
 
 private:
     void yield() override;

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <netinet/in.h>
@@ -20,6 +21,15 @@ constexpr std::int64_t kClosingLimitMs = 10000;
 // When the process runs out of descriptors the listener rests instead of spinning.
 constexpr int kAcceptPauseMs = 100;
 constexpr int kEventsPerTurn = 512;
+// Output of a busy stretch is collected for a moment, so that a burst of handlers (a storm of
+// logons, each announced to everyone) costs each connection one write instead of one per handler.
+// The moment grows with the number of connections the last flush wrote to: a flush to thousands
+// costs milliseconds itself, and repeating it for every handler would leave no time for the rest.
+constexpr std::int64_t kFlushPaceMs = 1;
+constexpr std::int64_t kLongestFlushPaceMs = 10;
+constexpr std::size_t kWritesPerPaceStep = 1000;
+// A timer's tick waits for at most this many batches of waiting socket events.
+constexpr int kDrainBatches = 64;
 constexpr int kAcceptsPerTurn = 256;
 // The kernel's share of a connection's unsent output. Left to itself it grows to megabytes for a
 // client that does not read, where the send limit could not see it.
@@ -75,13 +85,14 @@ bool EpollClientSocket::accept(RequestId request) {
     generation_ = loop_.watch(fd, SocketLoop::Kind::client, EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET);
     if (generation_ == 0) return false;
     fd_ = fd;
-    loop_.entry(fd).owner = this;
+    entry_ = &loop_.entry(fd);
+    entry_->owner = this;
     return true;
 }
 
 int EpollClientSocket::state() const {
     if (fd_ < 0) return sckClosed;
-    return loop_.entry(fd_).reported ? sckClosing : sckConnected;
+    return entry_->reported ? sckClosing : sckConnected;
 }
 
 std::string EpollClientSocket::readAll() {
@@ -98,7 +109,7 @@ std::string EpollClientSocket::readAll() {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n == 0 || errno != EAGAIN) loop_.entry(fd_).peerEnded = true;
+        if (n == 0 || errno != EAGAIN) entry_->peerEnded = true;
         break;
     }
     return data;
@@ -106,7 +117,7 @@ std::string EpollClientSocket::readAll() {
 
 void EpollClientSocket::send(std::string_view bytes) {
     if (fd_ < 0) return;
-    SocketLoop::Entry& e = loop_.entry(fd_);
+    SocketLoop::Entry& e = *entry_;
     if (e.reported) return;
     if (e.written > kKeptCapacity && e.written * 2 > e.output.size()) {
         e.output.erase(0, e.written);
@@ -120,13 +131,13 @@ void EpollClientSocket::close() {
     if (fd_ < 0) return;
     int fd = fd_;
     fd_ = -1;
+    entry_ = nullptr;
     loop_.release(fd);
 }
 
 std::size_t EpollClientSocket::pendingOutput() const {
     if (fd_ < 0) return 0;
-    const SocketLoop::Entry& e = loop_.entry(fd_);
-    return e.output.size() - e.written;
+    return entry_->output.size() - entry_->written;
 }
 
 // ---- listener ----
@@ -221,6 +232,10 @@ SocketLoop::SocketLoop(Runner runner) : run_(std::move(runner)) {
     sweeper_ = std::make_unique<QTimer>();
     sweeper_->setInterval(1000);
     connect(sweeper_.get(), &QTimer::timeout, this, [this] { sweepClosing(); });
+    flushTimer_ = std::make_unique<QTimer>();
+    flushTimer_->setSingleShot(true);
+    flushTimer_->setTimerType(Qt::PreciseTimer);
+    connect(flushTimer_.get(), &QTimer::timeout, this, [this] { flush(); });
 }
 
 SocketLoop::~SocketLoop() {
@@ -262,9 +277,25 @@ void SocketLoop::queue(int fd) {
     flushList_.push_back(fd);
 }
 
+void SocketLoop::flushSoon() {
+    if (flushList_.empty()) return;
+    std::int64_t pace = std::min<std::int64_t>(kLongestFlushPaceMs, kFlushPaceMs + lastFlushWrites_ / kWritesPerPaceStep);
+    std::int64_t now = nowMs();
+    if (now - lastFlush_ >= pace) return flush();
+    if (!flushTimer_->isActive()) flushTimer_->start(static_cast<int>(pace - (now - lastFlush_)));
+}
+
+void SocketLoop::drainInput() {
+    for (int batch = 0; batch < kDrainBatches; ++batch)
+        if (processEvents() < kEventsPerTurn) return;
+}
+
 void SocketLoop::flush() {
+    lastFlush_ = nowMs();
+    flushTimer_->stop();
     std::vector<int> due;
     due.swap(flushList_);
+    lastFlushWrites_ = due.size();
     for (int fd : due)
         if (entry(fd).queued) flushOne(fd);
 }
@@ -327,10 +358,10 @@ void SocketLoop::pauseAccepting(EpollListener& listener) {
     });
 }
 
-void SocketLoop::processEvents() {
+int SocketLoop::processEvents() {
     epoll_event events[kEventsPerTurn];
     int count = ::epoll_wait(epoll_, events, kEventsPerTurn, 0);
-    if (count <= 0) return;
+    if (count <= 0) return 0;
     // One handler for the whole batch: what it sends to a connection leaves in one write.
     run_([&] {
         for (int i = 0; i < count; ++i) {
@@ -346,6 +377,7 @@ void SocketLoop::processEvents() {
             }
         }
     });
+    return count;
 }
 
 void SocketLoop::clientEvent(int fd, std::uint32_t events) {

@@ -18,7 +18,27 @@ class QTimer;
 
 namespace murmur {
 
+class EpollClientSocket;
+class EpollListener;
 class SocketLoop;
+
+enum class DescriptorKind : std::uint8_t { none, listener, client, closing };
+
+// What the socket loop knows about one descriptor. The output buffer belongs to the descriptor, so
+// a socket closed by the server still delivers what was sent before the close.
+struct SocketLoopEntry {
+    DescriptorKind kind = DescriptorKind::none;
+    std::uint32_t generation = 0;
+    bool queued = false;      // waiting in the flush list
+    bool peerEnded = false;   // the peer closed its side or the connection failed
+    bool reported = false;    // the close event has been raised
+    bool shutDown = false;    // our side is shut for writing
+    EpollClientSocket* owner = nullptr;
+    EpollListener* listener = nullptr;
+    std::string output;
+    std::size_t written = 0;
+    std::int64_t deadline = 0;  // closing descriptors are freed by then at the latest
+};
 
 class EpollClientSocket final : public ClientSocket {
 public:
@@ -40,6 +60,8 @@ private:
     Events events_;
     int fd_ = -1;
     std::uint32_t generation_ = 0;
+    // The loop's entry for the descriptor while this socket holds it; entries never move.
+    SocketLoopEntry* entry_ = nullptr;
     std::string remote_;
 };
 
@@ -75,28 +97,20 @@ public:
 
     // Writes every connection's collected output as far as the peers take it.
     void flush();
+    // The same, but a burst of handlers shares one write per connection: output waits at most a
+    // millisecond for the handlers behind it.
+    void flushSoon();
+    // Handles the socket events that are already waiting, so that a timer's tick sees every reply
+    // that arrived before it, however busy the server was.
+    void drainInput();
 
 private:
     friend class EpollClientSocket;
     friend class EpollListener;
 
-    enum class Kind : std::uint8_t { none, listener, client, closing };
+    using Kind = DescriptorKind;
 
-    // What the loop knows about one descriptor. The output buffer belongs to the descriptor, so a
-    // socket closed by the server still delivers what was sent before the close.
-    struct Entry {
-        Kind kind = Kind::none;
-        std::uint32_t generation = 0;
-        bool queued = false;      // waiting in the flush list
-        bool peerEnded = false;   // the peer closed its side or the connection failed
-        bool reported = false;    // the close event has been raised
-        bool shutDown = false;    // our side is shut for writing
-        EpollClientSocket* owner = nullptr;
-        EpollListener* listener = nullptr;
-        std::string output;
-        std::size_t written = 0;
-        std::int64_t deadline = 0;  // closing descriptors are freed by then at the latest
-    };
+    using Entry = SocketLoopEntry;
 
     Entry& entry(int fd);
     std::uint32_t watch(int fd, Kind kind, std::uint32_t events);
@@ -108,7 +122,8 @@ private:
     void finishClosing(int fd);
     void pauseAccepting(EpollListener& listener);
 
-    void processEvents();
+    // Handles one batch of waiting socket events; returns how many there were.
+    int processEvents();
     void clientEvent(int fd, std::uint32_t events);
     void closingEvent(int fd, std::uint32_t events);
     void sweepClosing();
@@ -117,6 +132,9 @@ private:
     int epoll_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
     std::unique_ptr<QTimer> sweeper_;
+    std::unique_ptr<QTimer> flushTimer_;
+    std::int64_t lastFlush_ = 0;
+    std::size_t lastFlushWrites_ = 0;
     std::deque<Entry> entries_;  // by descriptor; a deque keeps references valid as it grows
     std::vector<int> flushList_;
     std::vector<int> closing_;
