@@ -1,37 +1,20 @@
 // The command line, before any server starts.
-#include <gtest/gtest.h>
-
-#include "support/ServerProcess.h"
+#include "support/E2e.h"
 
 namespace murmur::test {
 namespace {
 
-using Args = ServerProcess::ExactArguments;
-
-std::string standardOutput(const ServerProcess& program) {
-    std::string out;
-    for (const auto& line : program.lines()) out += line + "\n";
-    return out;
-}
-
-TEST(CommandLine, HelpPrintsUsageAndSucceeds) {
-    ServerProcess program(Args{}, {"--help"});
-    EXPECT_EQ(program.waitForExit(), 0) << program.transcript();
-    EXPECT_EQ(standardOutput(program).rfind("Usage: murmur-server", 0), 0u) << program.transcript();
-    EXPECT_EQ(program.errors(), "");
-}
-
-TEST(CommandLine, VersionPrintsNameAndVersion) {
-    ServerProcess program(Args{}, {"--version"});
-    EXPECT_EQ(program.waitForExit(), 0) << program.transcript();
-    EXPECT_EQ(standardOutput(program), "murmur-server 1.2.0\n");
-}
-
-TEST(CommandLine, UnknownOptionIsAUsageError) {
-    ServerProcess program(Args{}, {"--bogus"});
-    EXPECT_EQ(program.waitForExit(), 2) << program.transcript();
-    EXPECT_EQ(standardOutput(program), "");
-    EXPECT_EQ(program.errors(), "murmur-server: unknown option '--bogus'\nTry 'murmur-server --help'.\n");
+TEST(CommandLine, HelpVersionAndAnUnknownOption) {
+    using Args = ServerProcess::ExactArguments;
+    ServerProcess help(Args{}, {"--help"}), version(Args{}, {"--version"}), bogus(Args{}, {"--bogus"});
+    EXPECT_EQ(help.waitForExit(), 0);
+    EXPECT_EQ(help.output().rfind("Usage: murmur-server", 0), 0u) << help.output();
+    EXPECT_EQ(help.errors(), "");
+    EXPECT_EQ(version.waitForExit(), 0);
+    EXPECT_EQ(version.output(), "murmur-server 1.2.0\n");
+    EXPECT_EQ(bogus.waitForExit(), 2);
+    EXPECT_EQ(bogus.output(), "");
+    EXPECT_EQ(bogus.errors(), "murmur-server: unknown option '--bogus'\nTry 'murmur-server --help'.\n");
 }
 
 }  // namespace

@@ -75,7 +75,7 @@ bool FakeListener::listen(const std::string& bindAddress, int port, ListenError&
     return true;
 }
 
-FakeHost::FakeHost() : listener_(*this) {}
+FakeHost::FakeHost() = default;
 FakeHost::~FakeHost() = default;
 
 std::unique_ptr<ClientSocket> FakeHost::createClientSocket() {

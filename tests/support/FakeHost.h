@@ -68,7 +68,7 @@ private:
 
 class FakeListener final : public Listener {
 public:
-    explicit FakeListener(FakeHost& host) : host_(host) {}
+    FakeListener() = default;
     void setConnectionRequest(std::function<void(RequestId)> handler) override { handler_ = std::move(handler); }
     bool listen(const std::string& bindAddress, int port, ListenError& error) override;
     void close() override { listening_ = false; }
@@ -83,7 +83,6 @@ public:
 
 private:
     friend class FakeHost;
-    FakeHost& host_;
     std::function<void(RequestId)> handler_;
     bool listening_ = false;
     int port_ = 0;

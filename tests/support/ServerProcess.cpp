@@ -1,7 +1,5 @@
-// The real program as a child process.
 #include "support/ServerProcess.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -9,267 +7,172 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
+#include <regex>
 #include <stdexcept>
-
-#include "support/ServerFixture.h"
-
-#ifndef MURMUR_SERVER_PATH
-#error "MURMUR_SERVER_PATH must name the server binary"
-#endif
+#include <utility>
 
 namespace murmur::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void closeFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
-
-int remainingMs(Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-int decodeStatus(int status) {
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return -1;
+std::optional<std::string> afterStamp(const std::string& line) {
+    static const std::regex stamp(R"(\[([01]\d|2[0-3]):[0-5]\d:[0-5]\d\] )");
+    if (line.size() < 11 || !std::regex_match(line.substr(0, 11), stamp)) return std::nullopt;
+    return line.substr(11);
 }
 
 }  // namespace
 
-ServerProcess::ServerProcess(const std::string& dataDirectory, const std::vector<std::string>& extra) {
+ServerProcess::ServerProcess(const std::string& dataDirectory, const std::vector<std::string>& options) {
     std::vector<std::string> arguments{"--headless", "--dir", dataDirectory, "--color", "never"};
-    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    arguments.insert(arguments.end(), options.begin(), options.end());
     start(arguments);
 }
 
-ServerProcess::ServerProcess(ExactArguments, const std::vector<std::string>& arguments) { start(arguments); }
-
 ServerProcess::~ServerProcess() {
-    if (pid_ > 0 && !status_) {
+    if (pid_ > 0 && !reap()) {
         ::kill(pid_, SIGKILL);
-        reap(true);
+        ::waitpid(pid_, nullptr, 0);
     }
-    closeFd(stdin_);
-    closeFd(stdout_);
-    closeFd(stderr_);
+    for (int fd : {in_, out_, err_})
+        if (fd >= 0) ::close(fd);
 }
 
-void ServerProcess::start(const std::vector<std::string>& arguments) {
+void ServerProcess::start(std::vector<std::string> arguments) {
     // A console entry written after the child has gone must fail, not end the test run.
     ::signal(SIGPIPE, SIG_IGN);
-
-    int in[2], out[2], err[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
-        throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
-
-    std::vector<std::string> argvStrings{MURMUR_SERVER_PATH};
-    argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
+    int pipes[3][2];  // standard input, output and error; end 1 is the child's
+    for (auto& p : pipes)
+        if (::pipe2(p, O_CLOEXEC)) throw std::runtime_error("pipe failed");
+    std::swap(pipes[0][0], pipes[0][1]);  // the child reads its standard input
+    arguments.insert(arguments.begin(), MURMUR_SERVER_PATH);
     std::vector<char*> argv;
-    for (auto& s : argvStrings) argv.push_back(s.data());
+    for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
-
     pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
     if (pid_ == 0) {
-        // dup2 clears close-on-exec on the copies; every other descriptor of the test is closed by exec.
-        ::dup2(in[0], STDIN_FILENO);
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
+        for (int i = 0; i < 3; ++i) ::dup2(pipes[i][1], i);
         ::signal(SIGPIPE, SIG_DFL);
         ::execv(argv[0], argv.data());
-        const char message[] = "exec of the server failed\n";
-        [[maybe_unused]] auto n = ::write(STDERR_FILENO, message, sizeof message - 1);
         ::_exit(127);
     }
-    ::close(in[0]);
-    ::close(out[1]);
-    ::close(err[1]);
-    stdin_ = in[1];
-    stdout_ = out[0];
-    stderr_ = err[0];
-    ::fcntl(stdout_, F_SETFL, ::fcntl(stdout_, F_GETFL) | O_NONBLOCK);
-    ::fcntl(stderr_, F_SETFL, ::fcntl(stderr_, F_GETFL) | O_NONBLOCK);
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    for (auto& p : pipes) ::close(p[1]);
+    in_ = pipes[0][0];
+    out_ = pipes[1][0];
+    err_ = pipes[2][0];
 }
 
 void ServerProcess::pump(std::chrono::milliseconds timeout) {
-    pollfd fds[2];
-    nfds_t count = 0;
-    if (stdout_ >= 0) fds[count++] = {stdout_, POLLIN, 0};
-    if (stderr_ >= 0) fds[count++] = {stderr_, POLLIN, 0};
-    if (count == 0) return;
-    int ready = ::poll(fds, count, static_cast<int>(timeout.count()));
-    if (ready <= 0) return;
-    for (nfds_t i = 0; i < count; ++i) {
-        if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-        bool isOut = fds[i].fd == stdout_;
-        char buffer[4096];
-        for (;;) {
-            ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                (isOut ? partial_ : errors_).append(buffer, static_cast<std::size_t>(n));
-                continue;
-            }
-            if (n < 0 && errno == EINTR) continue;
-            if (n == 0) {
-                if (isOut) {
-                    closeFd(stdout_);
-                    takeLines(true);
-                } else {
-                    closeFd(stderr_);
-                }
-            }
-            break;
+    // poll skips a closed (negative) descriptor, and with both closed it only waits.
+    pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+    if (::poll(fds, 2, static_cast<int>(timeout.count())) <= 0) return;
+    for (int i = 0; i < 2; ++i) {
+        char buffer[65536];
+        ssize_t n = fds[i].revents ? ::read(fds[i].fd, buffer, sizeof buffer) : -1;
+        if (n > 0) {
+            (i == 0 ? partial_ : errors_).append(buffer, static_cast<std::size_t>(n));
+        } else if (fds[i].revents && (n == 0 || errno != EINTR)) {
+            ::close(fds[i].fd);
+            (i == 0 ? out_ : err_) = -1;
+            if (i == 0 && !partial_.empty()) partial_ += '\n';  // an unended last line still counts
         }
-        if (isOut) takeLines(false);
     }
+    for (std::size_t nl; (nl = partial_.find('\n')) != std::string::npos; partial_.erase(0, nl + 1))
+        lines_.push_back(partial_.substr(0, nl));
 }
 
-void ServerProcess::takeLines(bool atEnd) {
-    std::size_t start = 0;
-    for (std::size_t nl; (nl = partial_.find('\n', start)) != std::string::npos; start = nl + 1)
-        lines_.push_back(partial_.substr(start, nl - start));
-    partial_.erase(0, start);
-    if (atEnd && !partial_.empty()) {
-        lines_.push_back(partial_);
-        partial_.clear();
-    }
-}
-
-std::optional<std::string> ServerProcess::waitForLine(const std::function<bool(const std::string&)>& matches,
-                                                      std::chrono::milliseconds timeout) {
-    auto deadline = Clock::now() + timeout;
+std::optional<std::string> ServerProcess::waitFor(const std::function<bool(const std::string&)>& matches) {
+    auto deadline = Clock::now() + kPatience;
     for (;;) {
-        for (std::size_t i = nextUnmatched_; i < lines_.size(); ++i) {
+        for (std::size_t i = next_; i < lines_.size(); ++i)
             if (matches(lines_[i])) {
-                nextUnmatched_ = i + 1;
+                next_ = i + 1;
                 return lines_[i];
             }
-        }
-        if (stdout_ < 0 || Clock::now() >= deadline) return std::nullopt;
-        pump(std::chrono::milliseconds(remainingMs(deadline)));
+        if (out_ < 0 || Clock::now() >= deadline) return std::nullopt;
+        pump(timeLeft(deadline));
     }
 }
 
-std::optional<std::string> ServerProcess::waitForLine(const std::string& part, std::chrono::milliseconds timeout) {
-    return waitForLine([&](const std::string& line) { return line.find(part) != std::string::npos; }, timeout);
+std::optional<std::string> ServerProcess::waitForLine(const std::string& part) {
+    return waitFor([&](const std::string& line) { return line.find(part) != std::string::npos; });
 }
 
-std::optional<std::string> ServerProcess::waitForText(const std::string& text, std::chrono::milliseconds timeout) {
-    return waitForLine([&](const std::string& line) { return textAfterTimestamp(line) == text; }, timeout);
+std::optional<std::string> ServerProcess::waitForText(const std::string& text) {
+    return waitFor([&](const std::string& line) { return afterStamp(line) == text; });
 }
 
-std::optional<std::string> ServerProcess::nextLine(std::chrono::milliseconds timeout) {
-    return waitForLine([](const std::string&) { return true; }, timeout);
+std::optional<std::string> ServerProcess::nextText() {
+    auto line = waitFor([](const std::string&) { return true; });
+    return line ? afterStamp(*line) : std::nullopt;
+}
+
+std::string ServerProcess::output() const {
+    std::string out;
+    for (const auto& line : lines_) out += line + "\n";
+    return out;
 }
 
 std::string ServerProcess::transcript() const {
     std::string out = "standard output:\n";
     for (const auto& line : lines_) out += "  | " + line + "\n";
-    if (!partial_.empty()) out += "  | " + partial_ + "  (no line end yet)\n";
-    out += "standard error:\n" + errors_;
-    return out;
+    return out + "  | " + partial_ + "\nstandard error:\n" + errors_;
 }
 
 void ServerProcess::sendConsole(const std::string& text) {
-    if (stdin_ < 0) throw std::logic_error("standard input is already closed");
+    // A console entry is shorter than a pipe holds: one write takes it whole.
     std::string bytes = text + "\n";
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        ssize_t n = ::write(stdin_, bytes.data() + at, bytes.size() - at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw std::runtime_error(std::string("console write: ") + std::strerror(errno));
-        at += static_cast<std::size_t>(n);
-    }
+    if (::write(in_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+        throw std::runtime_error("console write failed");
 }
 
-void ServerProcess::closeStdin() { closeFd(stdin_); }
+void ServerProcess::closeStdin() {
+    ::close(in_);
+    in_ = -1;
+}
 
-bool ServerProcess::reap(bool block) {
-    if (status_) return true;
+bool ServerProcess::reap() {
     int status = 0;
-    pid_t done;
-    do {
-        done = ::waitpid(pid_, &status, block ? 0 : WNOHANG);
-    } while (done < 0 && errno == EINTR);
-    if (done != pid_) return false;
-    status_ = decodeStatus(status);
-    return true;
-}
-
-bool ServerProcess::running() {
-    pump(0ms);
-    return !reap(false);
+    if (!status_ && ::waitpid(pid_, &status, WNOHANG) == pid_)
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return status_.has_value();
 }
 
 std::optional<int> ServerProcess::waitForExit(std::chrono::milliseconds timeout) {
     auto deadline = Clock::now() + timeout;
-    while (!reap(false)) {
+    while (!reap()) {
         if (Clock::now() >= deadline) return std::nullopt;
-        // The pipes close only when the child is gone, and then nothing is left to poll: check
-        // the child often enough either way.
-        if (stdout_ >= 0 || stderr_ >= 0) pump(std::chrono::milliseconds(std::min(remainingMs(deadline), 20)));
-        else ::usleep(10000);
+        pump(20ms);  // reading, so that a child blocked on a full pipe can still end
     }
     // What it wrote just before the end is part of the record.
-    while (stdout_ >= 0 || stderr_ >= 0) {
-        if (Clock::now() >= deadline + 1s) break;
-        pump(100ms);
-    }
+    for (deadline = Clock::now() + 1s; (out_ >= 0 || err_ >= 0) && Clock::now() < deadline;) pump(100ms);
     return status_;
 }
 
-std::optional<int> ServerProcess::terminate(std::chrono::milliseconds timeout) {
-    if (!status_) ::kill(pid_, SIGTERM);
-    return waitForExit(timeout);
-}
-
-bool hasTimestamp(const std::string& line) {
-    if (line.size() < kTimestampLength) return false;
-    const char* shape = "[00:00:00] ";
-    for (std::size_t i = 0; i < kTimestampLength; ++i) {
-        char c = line[i];
-        if (shape[i] == '0' ? !std::isdigit(static_cast<unsigned char>(c)) : c != shape[i]) return false;
-    }
-    auto two = [&](std::size_t at) { return (line[at] - '0') * 10 + (line[at + 1] - '0'); };
-    return two(1) < 24 && two(4) < 60 && two(7) < 60;
-}
-
-std::optional<std::string> textAfterTimestamp(const std::string& line) {
-    if (!hasTimestamp(line)) return std::nullopt;
-    return line.substr(kTimestampLength);
+std::optional<int> ServerProcess::terminate() {
+    if (!reap()) ::kill(pid_, SIGTERM);
+    return waitForExit();
 }
 
 int freePort() {
-    // Tests of several processes may pick ports at the same time; starting at a place of their
-    // own keeps them apart.
+    // Test programs running side by side start at places of their own, and so stay apart.
     static std::atomic<int> offset{static_cast<int>((::getpid() * 7919) % 12000)};
     for (int attempt = 0; attempt < 2000; ++attempt) {
-        int port = 20000 + (offset++ % 12000);
+        int port = 20000 + offset++ % 12000;
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
         address.sin_port = htons(static_cast<std::uint16_t>(port));
         bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
         ::close(fd);
         if (free) return port;
     }
     throw std::runtime_error("no free port below 32768");
-}
-
-void writeConfig(const TempDir& dir, int port, const std::string& extra) {
-    dir.write("MMConf.ini", "[Server]\r\nPort=" + std::to_string(port) + "\r\n" + extra);
 }
 
 }  // namespace murmur::test

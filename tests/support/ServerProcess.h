@@ -1,9 +1,10 @@
-// The real program as a child process: its standard input is a pipe the test writes console
-// entries to, its standard output and error are pipes the test reads lines from.
+// The real program as a child process: the test writes console entries to its standard input and
+// reads its standard output by lines.
 #pragma once
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -12,93 +13,61 @@
 
 namespace murmur::test {
 
-class TempDir;
-
 using namespace std::chrono_literals;
 
 // Generous, so that a slow machine passes; only a failing test waits this long.
 constexpr std::chrono::milliseconds kPatience = 10s;
 
+inline std::chrono::milliseconds timeLeft(std::chrono::steady_clock::time_point deadline) {
+    auto left = deadline - std::chrono::steady_clock::now();
+    return std::max(0ms, std::chrono::duration_cast<std::chrono::milliseconds>(left));
+}
+
 class ServerProcess {
 public:
-    // murmur-server --headless --dir DIR --color never, then the extra arguments.
-    explicit ServerProcess(const std::string& dataDirectory, const std::vector<std::string>& extra = {});
-
-    // The program with exactly these arguments and nothing else.
+    // murmur-server --headless --dir DIR --color never, then the options.
+    explicit ServerProcess(const std::string& dataDirectory, const std::vector<std::string>& options = {});
+    // The program with exactly these arguments.
     struct ExactArguments {};
-    ServerProcess(ExactArguments, const std::vector<std::string>& arguments);
-
+    ServerProcess(ExactArguments, const std::vector<std::string>& arguments) { start(arguments); }
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
-    // Kills the child if it still runs.
-    ~ServerProcess();
+    ~ServerProcess();  // kills the child if it still runs
 
-    // Waits for a standard output line that comes after the last one matched (lines are matched
-    // in the order they were printed) and returns it, timestamp included. Lines passed over stay
-    // in lines().
-    std::optional<std::string> waitForLine(const std::function<bool(const std::string&)>& matches,
-                                           std::chrono::milliseconds timeout = kPatience);
-    // A line that contains the text.
-    std::optional<std::string> waitForLine(const std::string& part, std::chrono::milliseconds timeout = kPatience);
-    // A line whose text after the timestamp is exactly this.
-    std::optional<std::string> waitForText(const std::string& text, std::chrono::milliseconds timeout = kPatience);
-    // The line right after the last one matched.
-    std::optional<std::string> nextLine(std::chrono::milliseconds timeout = kPatience);
+    // The first standard output line after the last one matched that contains the part, or whose
+    // text after the "[HH:MM:SS] " stamp is the text; lines passed over may match a later wait.
+    std::optional<std::string> waitForLine(const std::string& part);
+    std::optional<std::string> waitForText(const std::string& text);
+    // The text after the stamp of the line right after the last one matched; nothing without a stamp.
+    std::optional<std::string> nextText();
 
-    // Every standard output line seen so far, without line ends.
-    const std::vector<std::string>& lines() const { return lines_; }
-    // Everything the program wrote to standard error so far.
+    std::string output() const;  // standard output, lines ended
     const std::string& errors() const { return errors_; }
-    // Standard output and error as read so far, for failure messages.
     std::string transcript() const;
 
-    // The text and a line end on standard input.
-    void sendConsole(const std::string& text);
+    void sendConsole(const std::string& text);  // and a line end
     void closeStdin();
-
-    bool running();
+    bool running() { return !reap(); }
     // The exit code, or 128 + the signal that ended it; nothing when it still runs at the timeout.
-    // Output is read while waiting, so a child blocked on a full pipe cannot hang the wait.
     std::optional<int> waitForExit(std::chrono::milliseconds timeout = kPatience);
-    // SIGTERM, then waitForExit.
-    std::optional<int> terminate(std::chrono::milliseconds timeout = kPatience);
-
+    std::optional<int> terminate();  // SIGTERM, then waitForExit
     pid_t pid() const { return pid_; }
 
 private:
-    void start(const std::vector<std::string>& arguments);
-    // Reads whatever the pipes hold, waiting at most the timeout for something to arrive.
+    void start(std::vector<std::string> arguments);
+    std::optional<std::string> waitFor(const std::function<bool(const std::string&)>& matches);
     void pump(std::chrono::milliseconds timeout);
-    void takeLines(bool atEnd);
-    bool reap(bool block);
+    bool reap();
 
     pid_t pid_ = -1;
     std::optional<int> status_;
-    int stdin_ = -1;
-    int stdout_ = -1;
-    int stderr_ = -1;
-    std::string partial_;
+    int in_ = -1, out_ = -1, err_ = -1;
+    std::string partial_, errors_;
     std::vector<std::string> lines_;
-    std::size_t nextUnmatched_ = 0;
-    std::string errors_;
+    std::size_t next_ = 0;
 };
 
-// Every standard output line starts with "[HH:MM:SS] ".
-constexpr std::size_t kTimestampLength = 11;
-bool hasTimestamp(const std::string& line);
-// The text after the timestamp; nothing when the line does not start with one.
-std::optional<std::string> textAfterTimestamp(const std::string& line);
-inline std::optional<std::string> textAfterTimestamp(const std::optional<std::string>& line) {
-    if (!line) return std::nullopt;
-    return textAfterTimestamp(*line);
-}
-
-// A TCP port nobody listens on now. The server keeps its port in a 16-bit signed number, so the
-// port is below 32768, out of the kernel's range for ephemeral ports.
+// A TCP port nobody listens on now, below 32768: the server keeps its port in a 16-bit signed number.
 int freePort();
-
-// MMConf.ini in the data directory: "[Server]", "Port=<port>", then the extra text as given
-// (CR LF line ends are the caller's to write).
-void writeConfig(const TempDir& dir, int port, const std::string& extra = "");
 
 }  // namespace murmur::test

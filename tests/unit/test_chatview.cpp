@@ -7,14 +7,12 @@
 namespace murmur::test {
 namespace {
 
-class ChatViewTest : public ServerTest {};
+using ChatViewTest = ServerTest;
 
 TEST_F(ChatViewTest, ALineIsTheWhiteTimestampThenEachPieceInItsColour) {
     host.time = {2026, 12, 7, 9, 5, 3};
     addChat(*server, {{colour::red, "x"}, {colour::yellow, "y"}});
-    const ChatLine& line = lastLine();
-    EXPECT_EQ(line.pieces, (std::vector<ChatPiece>{{colour::white, "[09:05:03] "}, {colour::red, "x"}, {colour::yellow, "y"}}));
-    EXPECT_EQ(line.text(), "[09:05:03] xy");
+    EXPECT_EQ(lastLine().pieces, (std::vector<ChatPiece>{{colour::white, "[09:05:03] "}, {colour::red, "x"}, {colour::yellow, "y"}}));
     EXPECT_EQ(server->rtbChat.length(), 15u);  // the line end counts as CR LF
 }
 
@@ -25,7 +23,6 @@ TEST_F(ChatViewTest, TheViewIsTrimmedOnlyOnceItHoldsMoreThanTheThreshold) {
     ASSERT_EQ(server->rtbChat.length(), 100000u);
     addChat(*server, {{colour::white, text}});
     EXPECT_EQ(server->rtbChat.length(), 100100u);  // exactly at the threshold: nothing goes
-    EXPECT_EQ(server->rtbChat.lines().size(), 1001u);
 
     addChat(*server, {{colour::red, "next"}});
     EXPECT_EQ(server->rtbChat.length(), 100100u - 50000u + 17u);
