@@ -80,7 +80,13 @@ void QtHost::runTick(const std::function<void()>& tick) {
     runHandler(tick);
 }
 
-void QtHost::yield() { sockets_->flush(); }
+// Each connection's output leaves in the order it was queued, and a closing socket is flushed
+// before it goes, so inside a handler a yield has nothing to wait for: the flush at the end of
+// the handler sends it. Flushing every connection at each yield made a storm of logons (each
+// yields) cost every client one write per logon.
+void QtHost::yield() {
+    if (depth_ == 0) sockets_->flushSoon();
+}
 
 std::int32_t QtHost::tickCount() const {
     timespec ts{};
