@@ -80,8 +80,9 @@ public:
 class EventLoop {
 public:
     virtual ~EventLoop() = default;
-    // Lets pending output go out. No input or timer handler runs inside it, so the caller's view
-    // of the tables stays valid across the call.
+    // Lets pending output go out; each connection's output keeps its order, so a host may send it
+    // when the running handler ends. No input or timer handler runs inside it, so the caller's
+    // view of the tables stays valid across the call.
     virtual void yield() = 0;
     // Milliseconds since the system started, wrapping like a 32-bit counter.
     virtual std::int32_t tickCount() const = 0;
