@@ -17,15 +17,13 @@ constexpr const char* kAlternateNotSaved = "Since an alternate port has been use
 constexpr const char* kPortTaken = "Port cannot be bound, already in use.";
 constexpr const char* kOpeningPort = "Opening a new port...";
 
-constexpr int errInvalidProperty = 380;
-
 std::string bindAddressFor(const Settings& settings) { return settings.protocol != 0 ? "127.0.0.1" : ""; }
 
 bool startListening(Server& server, std::int16_t port, ListenError& error) {
     Listener& listener = server.host.listener();
     listener.close();
     if (port < 0) {
-        error = {errInvalidProperty, "Invalid property value"};
+        error = {errInvalidProperty, kInvalidProperty};
         return false;
     }
     return listener.listen(bindAddressFor(server.settings), port, error);

@@ -72,9 +72,6 @@ std::optional<std::int16_t> parseInt16(std::string_view text) {
 
 namespace {
 
-constexpr int errOverflow = 6;
-constexpr int errInvalidProperty = 380;
-
 class SettingsReader {
 public:
     SettingsReader(const IniDocument& ini, Settings& settings) : ini_(ini), settings_(settings) {}
@@ -84,7 +81,7 @@ public:
         auto value = parseNumeric(ini_.get(section, key));
         if (!value) return known(id, fallback);
         auto fitted = toInt16(*value);
-        if (!fitted) throw SettingsFailure{errOverflow, "Overflow", std::string(section) + "/" + key};
+        if (!fitted) throw SettingsFailure{errOverflow, kOverflow, std::string(section) + "/" + key};
         return known(id, *fitted);
     }
 
@@ -127,8 +124,8 @@ std::optional<SettingsFailure> readSettings(const IniDocument& ini, Settings& s)
         return failure;
     }
     int period = spamPeriod(s);
-    if (period > 32767 || period < -32768) return SettingsFailure{errOverflow, "Overflow", "Spam Control/SecondsToCheck"};
-    if (period < 0) return SettingsFailure{errInvalidProperty, "Invalid property value", "Spam Control/SecondsToCheck"};
+    if (period > 32767 || period < -32768) return SettingsFailure{errOverflow, kOverflow, "Spam Control/SecondsToCheck"};
+    if (period < 0) return SettingsFailure{errInvalidProperty, kInvalidProperty, "Spam Control/SecondsToCheck"};
     return std::nullopt;
 }
 

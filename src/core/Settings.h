@@ -3,7 +3,6 @@
 #pragma once
 
 #include <bitset>
-#include <string>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -57,6 +56,12 @@ struct SettingsFailure {
     std::string description;  // "Overflow", "Invalid property value"
     std::string key;          // "Section/Key"
 };
+
+// The errors a value that cannot be taken raises, as the operator's "Error #" line shows them.
+constexpr int errOverflow = 6;
+constexpr const char* kOverflow = "Overflow";
+constexpr int errInvalidProperty = 380;
+constexpr const char* kInvalidProperty = "Invalid property value";
 
 // Reads every setting from MMConf.ini's text, in start-up order, missing or non-numeric values
 // giving their defaults. Stops at the first value that does not fit.

@@ -97,8 +97,8 @@ public:
 
     // Writes every connection's collected output as far as the peers take it.
     void flush();
-    // The same, but a burst of handlers shares one write per connection: output waits at most a
-    // millisecond for the handlers behind it.
+    // The same, but a burst of handlers shares one write per connection: output waits for the
+    // handlers behind it, from 1 ms after a small flush up to 10 ms after one to thousands.
     void flushSoon();
     // Handles the socket events that are already waiting, so that a timer's tick sees every reply
     // that arrived before it, however busy the server was.
@@ -109,7 +109,6 @@ private:
     friend class EpollListener;
 
     using Kind = DescriptorKind;
-
     using Entry = SocketLoopEntry;
 
     Entry& entry(int fd);
