@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/Wiring.h"
 #include "core/Connections.h"
 #include "core/Lifecycle.h"
 #include "core/Server.h"
@@ -247,12 +248,16 @@ void runEvent(Server& server, FakeHost& host, Script& script) {
         case 7:  // the period of one of the server's timers runs out; only a running timer ticks
             if (!host.timers.empty()) host.timers[script.byte() % host.timers.size()]->fire();
             break;
-        case 8:  // an operator line from the table
-            server.consoleHandler(script.pick(kConsoleLines));
+        case 8: {  // an operator line from the table
+            std::string line = script.pick(kConsoleLines);
+            host.runHandler([&] { server.consoleHandler(line); });
             break;
-        case 9:  // an operator line of any text
-            server.consoleHandler(script.bytes());
+        }
+        case 9: {  // an operator line of any text
+            std::string line = script.bytes();
+            host.runHandler([&] { server.consoleHandler(line); });
             break;
+        }
         case 10: {  // a channel join
             std::uint8_t which = script.byte();
             std::string name = script.pick(kNames);
@@ -315,7 +320,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     FakeHost host;
     Server server(host, dir);
-    murmur::startUp(server);
+    murmur::wireHandlers(server);
+    host.runHandler([&] { murmur::startUp(server); });
     std::uint8_t tuning = script.byte();
     tuneSettings(server, tuning);
     checkTables(server, host);
@@ -325,6 +331,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         checkTables(server, host);
     }
     checkChatView(server);
-    if (tuning & 0x80) murmur::shutDown(server);
+    if (tuning & 0x80) host.runHandler([&] { murmur::shutDown(server); });
     return 0;
 }

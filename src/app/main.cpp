@@ -11,9 +11,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/DataCheck.h"
+#include "app/DataCheck.h"
+#include "app/Wiring.h"
 #include "core/Lifecycle.h"
 #include "core/Server.h"
+#include "core/Version.h"
 #include "host/CodePage.h"
 #include "host/qt/QtHost.h"
 #include "ui/Headless.h"
@@ -21,8 +23,6 @@
 #include "ui/Signals.h"
 
 namespace {
-
-constexpr const char* kVersion = "1.2.0";
 
 constexpr const char* kUsage =
     "Usage: murmur-server [--headless] [--dir DIR] [--color auto|always|never]\n"
@@ -89,7 +89,7 @@ Options parse(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             std::exit(0);
         } else if (arg == "--version") {
-            std::printf("murmur-server %s\n", kVersion);
+            std::printf("murmur-server %s\n", murmur::version);
             std::exit(0);
         } else if (arg == "--check") {
             options.check = true;
@@ -147,6 +147,7 @@ int runHeadless(int argc, char** argv, const Options& options) {
     QCoreApplication::setApplicationName("Murmur Server");
     murmur::QtHost host;
     murmur::Server server(host, options.directory);
+    murmur::wireHandlers(server);
     server.limits = options.limits;
     bool colours = options.colour == "always" || (options.colour == "auto" && ::isatty(STDOUT_FILENO));
     murmur::HeadlessFrontend frontend(server, colours);
@@ -166,6 +167,7 @@ int runWindow(int argc, char** argv, const Options& options) {
     QCoreApplication::setApplicationName("Murmur Server");
     murmur::QtHost host;
     murmur::Server server(host, options.directory);
+    murmur::wireHandlers(server);
     server.limits = options.limits;
     murmur::frmMain window(server);
     murmur::onSignals([&] { window.close(); }, [&] { host.runHandler([&] { murmur::reloadLists(server); }); });

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 
+#include "core/DataFiles.h"
 #include "core/Server.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
@@ -14,7 +15,7 @@ void ChatLog::lineAdded(const ChatLine& line) {
     LocalTime t = server_.host.clock().now();
     char name[48];
     std::snprintf(name, sizeof name, "chat-%04d-%02d-%02d.txt", t.year, t.month, t.day);
-    std::string directory = server_.path("logs");
+    std::string directory = server_.path(files::chatLogs);
     ::mkdir(directory.c_str(), 0755);
     std::string path = textfile::pathIn(directory, name);
 

@@ -5,19 +5,46 @@
 
 #include "core/ChatView.h"
 #include "core/Framing.h"
+#include "core/Packets.h"
 #include "core/UserList.h"
 #include "host/CodePage.h"
 
 namespace murmur {
 namespace {
 
-constexpr std::uint8_t pktUserLoggedOff = 4;
 // Connection numbers are 16-bit; no more sockets than that range holds.
 constexpr int maxSockets = std::numeric_limits<ConnectionNumber>::max() + 1;
 
 ClientSocket* socketAt(const Server& server, int connection) {
     if (connection < 0 || connection >= socketCount(server)) return nullptr;
     return server.sckRecv[static_cast<std::size_t>(connection)].socket.get();
+}
+
+// Output already sent still goes out; no close event follows.
+void closeSocket(Server& server, ConnectionNumber connection) {
+    SocketSlot& slot = server.sckRecv[static_cast<std::size_t>(connection)];
+    if (slot.socket->state() != sckClosed) --server.openConnections;
+    slot.socket->close();
+    slot.pending.clear();
+}
+
+void unloadIfHighest(Server& server, ConnectionNumber connection) {
+    if (connection == 0 || connection != socketCount(server) - 1) return;
+    // The socket may be the one whose event is running: it is freed once the handler is done.
+    server.unloadedSockets.push_back(std::move(server.sckRecv.back().socket));
+    server.sckRecv.pop_back();
+}
+
+void dropOverflowingClients(Server& server) {
+    while (!server.overflowing.empty()) {
+        ConnectionNumber number = server.overflowing.back();
+        server.overflowing.pop_back();
+        if (number >= socketCount(server)) continue;
+        SocketSlot& slot = server.sckRecv[static_cast<std::size_t>(number)];
+        if (!slot.overflowing) continue;  // the slot has been taken by a newcomer since
+        slot.overflowing = false;
+        if (isConnected(server, number)) handleClose(server, number);
+    }
 }
 
 }  // namespace
@@ -84,38 +111,39 @@ void acceptConnection(Server& server, RequestId request) {
     }
 }
 
+void endConnection(Server& server, ConnectionNumber connection, Ending how) {
+    if (connection < 0 || connection >= socketCount(server)) return;
+    if (how.tellOthers)
+        if (const clsUserData* record = server.users.find(connection))
+            sendToAllConnected(server, out::pktUserLoggedOff, record->listName, connection);
+    closeSocket(server, connection);
+    if (!how.keepRecord) server.users.remove(connection);
+    if (how.unload) unloadIfHighest(server, connection);
+}
+
+void refuseAndClose(Server& server, ConnectionNumber connection, std::string_view text) {
+    sendNotice(server, connection, text, NoticeKind::refusal);
+    server.host.loop().yield();
+    endConnection(server, connection, {.keepRecord = true});
+}
+
+void refuseAndDrop(Server& server, ConnectionNumber connection, std::string_view text) {
+    sendNotice(server, connection, text, NoticeKind::refusal);
+    server.host.loop().yield();
+    endConnection(server, connection, {});
+}
+
 void handleClose(Server& server, ConnectionNumber connection) {
     const clsUserData* record = server.users.find(connection);
-    if (!record) {
-        // Nobody is left to report; the socket is still freed so the array can reuse it.
-        closeSocket(server, connection);
-        return;
-    }
+    // Nobody is left to report; the socket is still freed so the array can reuse it.
+    if (!record) return endConnection(server, connection, {.keepRecord = true});
     std::string listName = record->listName;
     addChat(server, {{colour::yellow, "Connection #" + std::to_string(connection + 1) + " ("},
                      {colour::white, "from " + remoteAddress(server, connection)},
                      {colour::yellow, ") has logged out of Murmur."}});
-    sendToAllConnected(server, pktUserLoggedOff, listName, connection);
-    closeSocket(server, connection);
-    server.users.remove(connection);
-    unloadIfHighest(server, connection);
+    endConnection(server, connection, asIfLeft);
     removeFirstFromUserList(server, [&](const std::string& entry) { return codepage::equalsNoCase(entry, listName); });
     refreshCountLabel(server);
-}
-
-void closeSocket(Server& server, ConnectionNumber connection) {
-    ClientSocket* socket = socketAt(server, connection);
-    if (!socket) return;
-    if (socket->state() != sckClosed) --server.openConnections;
-    socket->close();
-    server.sckRecv[static_cast<std::size_t>(connection)].pending.clear();
-}
-
-void unloadIfHighest(Server& server, ConnectionNumber connection) {
-    if (connection > 0 && connection == socketCount(server) - 1) {
-        closeSocket(server, connection);
-        server.sckRecv.pop_back();
-    }
 }
 
 void closeExpiredLogons(Server& server) {
@@ -128,21 +156,14 @@ void closeExpiredLogons(Server& server) {
         const clsUserData* record = server.users.find(number);
         // The record may have logged on, or the number may have gone to a later connection.
         if (!record || record->hasLoggedIn || record->initialPing != accepted || !isConnected(server, number)) continue;
-        closeSocket(server, number);
-        server.users.remove(number);
-        unloadIfHighest(server, number);
+        endConnection(server, number, {.unload = true});
     }
     if (waiting.empty()) server.logonTimer->setEnabled(false);
 }
 
-void dropOverflowingClients(Server& server) {
-    while (!server.overflowing.empty()) {
-        ConnectionNumber number = server.overflowing.back();
-        server.overflowing.pop_back();
-        if (number >= socketCount(server)) continue;
-        server.sckRecv[static_cast<std::size_t>(number)].overflowing = false;
-        if (isConnected(server, number)) handleClose(server, number);
-    }
+void afterHandlers(Server& server) {
+    dropOverflowingClients(server);
+    server.unloadedSockets.clear();
 }
 
 }  // namespace murmur

@@ -1,8 +1,9 @@
 // The client socket array and the life of a connection: accept onto the first free socket or a new
-// one, the close a client makes, and the closes and unloads the server makes itself.
+// one, and the one way every connection ends, whoever ends it.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "core/Server.h"
 
@@ -16,19 +17,37 @@ std::string remoteAddress(const Server& server, int connection);
 // Adds a socket at the end of the array.
 void loadClientSocket(Server& server);
 void acceptConnection(Server& server, RequestId request);
-// The client ended connection i.
+
+// How a connection ends. What the operator is told, the user list and any last word to the client
+// differ from path to path and stay with the caller; these are the steps every path shares.
+struct Ending {
+    // pktUserLoggedOff with the record's list name to every other connected socket, before the close.
+    bool tellOthers = false;
+    // The record stays until the next accept on the number replaces it.
+    bool keepRecord = false;
+    // The socket leaves the array when it is the highest and not socket 0, so the array keeps no
+    // gaps; any other socket stays loaded, closed and free for reuse.
+    bool unload = false;
+};
+
+// The peer left, or the server dropped a client as if it had: the others are told, everything goes.
+constexpr Ending asIfLeft{true, false, true};
+
+// Closes the socket from the server side (output already sent still goes out) and does the upkeep
+// the ending asks for. Safe on a socket that is already closed.
+void endConnection(Server& server, ConnectionNumber connection, Ending how);
+
+// The refusals of a client that has not logged on: the notice, its delivery, the close; the record
+// stays (refuse and close) or goes too (refuse and drop).
+void refuseAndClose(Server& server, ConnectionNumber connection, std::string_view text);
+void refuseAndDrop(Server& server, ConnectionNumber connection, std::string_view text);
+
+// The client ended the connection.
 void handleClose(Server& server, ConnectionNumber connection);
-
-// Closes the socket from the server side; output already sent still goes out. No close event
-// follows, so the caller does the upkeep of records and lists.
-void closeSocket(Server& server, ConnectionNumber connection);
-// Destroys the socket when it is the highest of the array and not socket 0, so the array keeps no
-// gaps; any other socket stays loaded and free for reuse.
-void unloadIfHighest(Server& server, ConnectionNumber connection);
-
 // Closes, without a word, connections that have not logged on within the logon timeout.
 void closeExpiredLogons(Server& server);
-// Clients whose unsent output passed the send limit are closed as if they had left.
-void dropOverflowingClients(Server& server);
+// What waits until no handler runs: clients whose unsent output passed the send limit are dropped
+// as if they had left, and unloaded sockets are freed.
+void afterHandlers(Server& server);
 
 }  // namespace murmur

@@ -9,14 +9,23 @@ namespace {
 
 constexpr const char* kNotCompatible = "Your client is not compatible with this server.";
 constexpr const char* kPoorClient = "A poorly developed client has attempted to connect and was refused.";
-constexpr std::uint8_t pktLogonId = 1;
 
 std::string latestClientText() { return std::string("See ") + branding::clientPageAddress + " for the latest client."; }
 
-bool hasThreeFields(std::string_view payload) {
-    std::size_t nuls = 0;
-    for (char c : payload) nuls += c == '\0';
-    return nuls == 2;
+// The slot of a connected socket, or null: nothing is sent to a socket in any other state.
+SocketSlot* connectedSlot(Server& server, int connection) {
+    if (!isConnected(server, connection)) return nullptr;
+    return &server.sckRecv[static_cast<std::size_t>(connection)];
+}
+
+void queueFrame(Server& server, SocketSlot& slot, int connection, std::string_view frame) {
+    if (slot.overflowing) return;
+    slot.socket->send(frame);
+    // A client that stops reading is not served at the cost of the server's memory.
+    if (slot.socket->pendingOutput() > server.limits.sendLimit) {
+        slot.overflowing = true;
+        server.overflowing.push_back(static_cast<ConnectionNumber>(connection));
+    }
 }
 
 }  // namespace
@@ -57,20 +66,11 @@ std::string framePacket(std::uint8_t id, std::string_view payload) {
 }
 
 void sendFrame(Server& server, int connection, std::string_view frame) {
-    if (!isConnected(server, connection)) return;
-    SocketSlot& slot = server.sckRecv[static_cast<std::size_t>(connection)];
-    if (slot.overflowing) return;
-    slot.socket->send(frame);
-    // A client that stops reading is not served at the cost of the server's memory.
-    if (slot.socket->pendingOutput() > server.limits.sendLimit) {
-        slot.overflowing = true;
-        server.overflowing.push_back(static_cast<ConnectionNumber>(connection));
-    }
+    if (SocketSlot* slot = connectedSlot(server, connection)) queueFrame(server, *slot, connection, frame);
 }
 
 void sendPacket(Server& server, std::uint8_t id, int connection, std::string_view payload) {
-    if (!isConnected(server, connection)) return;
-    sendFrame(server, connection, framePacket(id, payload));
+    if (SocketSlot* slot = connectedSlot(server, connection)) queueFrame(server, *slot, connection, framePacket(id, payload));
 }
 
 void sendToAllConnected(Server& server, std::uint8_t id, std::string_view payload, int except) {
@@ -95,8 +95,13 @@ void refuseClient(Server& server, ConnectionNumber connection) {
     server.host.loop().yield();
     sendRefusalText(server, connection, latestClientText());
     server.host.loop().yield();
-    closeSocket(server, connection);
-    server.users.remove(connection);
+    endConnection(server, connection, {});
+}
+
+void refuseIncompatible(Server& server, ConnectionNumber connection) {
+    sendRefusalText(server, connection, kNotCompatible);
+    server.host.loop().yield();
+    endConnection(server, connection, {.keepRecord = true});
 }
 
 void receiveData(Server& server, ConnectionNumber connection) {
@@ -128,12 +133,6 @@ void receiveData(Server& server, ConnectionNumber connection) {
         if (result == FrameResult::foreignId) return;
         if (result == FrameResult::badLength) {
             refuseClient(server, connection);
-            return;
-        }
-        if (frame.id == pktLogonId && !hasThreeFields(frame.payload)) {
-            sendRefusalText(server, connection, kNotCompatible);
-            server.host.loop().yield();
-            closeSocket(server, connection);
             return;
         }
         try {

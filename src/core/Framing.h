@@ -33,9 +33,10 @@ enum class FrameResult {
 FrameResult takeFrame(std::string_view& input, Frame& frame);
 
 std::string framePacket(std::uint8_t id, std::string_view payload);
-// The one way a packet leaves the server; a socket that is not connected gets nothing.
+// The ways out: a packet framed for one connection, or a frame made once and sent to several.
+// A socket that is not connected gets nothing; a client whose unsent output passes the send limit
+// gets nothing more and is dropped after the handler.
 void sendPacket(Server& server, std::uint8_t id, int connection, std::string_view payload);
-// A frame made once and sent to several connections.
 void sendFrame(Server& server, int connection, std::string_view frame);
 // To every connected socket but one (none when except is -1).
 void sendToAllConnected(Server& server, std::uint8_t id, std::string_view payload, int except = -1);
@@ -47,6 +48,9 @@ void receiveData(Server& server, ConnectionNumber connection);
 // The refusal of a client whose data cannot be handled: operator line, both refusal texts, close,
 // record removed.
 void refuseClient(Server& server, ConnectionNumber connection);
+// A logon the server cannot read: "Your client is not compatible with this server." unframed, and
+// the close; the record stays.
+void refuseIncompatible(Server& server, ConnectionNumber connection);
 
 // A client's data could not be handled; thrown by packet handlers, caught by the receive path.
 struct ClientFault : std::runtime_error {

@@ -5,6 +5,7 @@
 
 #include "core/Branding.h"
 #include "core/ChatView.h"
+#include "core/DataFiles.h"
 #include "core/UserList.h"
 #include "host/IniFile.h"
 #include "host/TextFile.h"
@@ -38,7 +39,7 @@ void reportStartFailure(Server& server, int number, const std::string& descripti
 void loadVariables(Server& server) {
     Settings& s = server.settings;
     std::string text;
-    textfile::readWhole(server.path(iniFileName), text);
+    textfile::readWhole(server.path(files::settings), text);
     std::optional<SettingsFailure> failure = readSettings(IniDocument(text), s);
 
     ListenError listenError;
@@ -83,9 +84,9 @@ void readLists(Server& server) {
         if (textfile::readWhole(server.path(name), text) != textfile::ReadStatus::ok) return missing;
         return textfile::splitCrLf(text);
     };
-    server.restrictedChannels = read("RestrictedChannels.txt", {""});
-    server.allowedChannels = read("AllowedChannels.txt", {});
-    server.idleMessages = read("Idles.txt", {""});
+    server.restrictedChannels = read(files::restrictedChannels, {""});
+    server.allowedChannels = read(files::allowedChannels, {});
+    server.idleMessages = read(files::idleMessages, {""});
 }
 
 void reloadLists(Server& server) {
@@ -95,37 +96,25 @@ void reloadLists(Server& server) {
         for (const auto& entry : list) n += !entry.empty();
         return std::to_string(n);
     };
-    addChat(server, {{colour::green, "Reloaded RestrictedChannels.txt (" + count(server.restrictedChannels) +
-                                         " channels), AllowedChannels.txt (" + count(server.allowedChannels) +
-                                         " channels) and Idles.txt (" + count(server.idleMessages) + " messages)."}});
+    addChat(server, {{colour::green, std::string("Reloaded ") + files::restrictedChannels + " (" + count(server.restrictedChannels) +
+                                         " channels), " + files::allowedChannels + " (" + count(server.allowedChannels) +
+                                         " channels) and " + files::idleMessages + " (" + count(server.idleMessages) +
+                                         " messages)."}});
 }
 
 void shutDown(Server& server) {
     const Settings& s = server.settings;
     if (s.usingAlternatePort) return;
-    std::string path = server.path(iniFileName);
+    std::string path = server.path(files::settings);
     std::string text;
     if (textfile::readWhole(path, text) == textfile::ReadStatus::failed) {
         addChat(server, {{colour::red, "The settings could not be saved: " + path + " cannot be read."}});
         return;
     }
     IniDocument ini(text);
-    auto put = [&](Settings::Id id, const char* section, const char* key, const std::string& value) {
-        if (s.known.test(id)) ini.set(section, key, value);
-    };
-    put(Settings::idPort, "Server", "Port", std::to_string(s.port));
-    put(Settings::idProtocol, "Server", "Protocol", std::to_string(s.protocol));
-    put(Settings::idAuthentication, "Settings", "Authentication", s.authentication);
-    put(Settings::idIdleSystem, "Settings", "IdleSystem", s.idleSystem);
-    put(Settings::idWriteLogToFile, "Settings", "WriteLogToFile", s.writeLogToFile);
-    put(Settings::idIdleSystem, "Idle System", "Enabled", s.idleSystem);
-    put(Settings::idIdleTime, "Idle System", "IdleTime", std::to_string(s.idleTime));
-    put(Settings::idMessageCount, "Spam Control", "MessageCount", std::to_string(s.messageCount));
-    put(Settings::idSecondsToCheck, "Spam Control", "SecondsToCheck", std::to_string(s.secondsToCheck));
-    put(Settings::idSpamControl, "Spam Control", "Enabled", s.spamControl);
-    put(Settings::idLoadControl, "Load Control", "Enabled", s.loadControl);
-    put(Settings::idAmountOfConnections, "Load Control", "AmountOfConnections", std::to_string(s.amountOfConnections));
-    put(Settings::idAmountOfTime, "Load Control", "AmountOfTime", std::to_string(s.amountOfTime));
+    // Settings a start-up stopped by a bad value never read keep their lines as they are.
+    for (const SettingKey& key : settingKeys)
+        if (s.known.test(key.id)) ini.set(key.section, key.key, settingText(s, key));
     if (!textfile::writeWhole(path, ini.text()))
         addChat(server, {{colour::red, "The settings could not be saved: " + path + " cannot be written."}});
 }

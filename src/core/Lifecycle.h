@@ -9,8 +9,6 @@
 
 namespace murmur {
 
-constexpr const char* iniFileName = "MMConf.ini";
-
 void startUp(Server& server);
 // Reads every setting from MMConf.ini and starts the listener.
 void loadVariables(Server& server);

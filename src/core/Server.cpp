@@ -2,9 +2,6 @@
 
 #include "core/ChatLog.h"
 #include "core/Connections.h"
-#include "guard/Guard.h"
-#include "protocol/Dispatch.h"
-#include "staff/Console.h"
 #include "host/TextFile.h"
 
 namespace murmur {
@@ -19,15 +16,10 @@ Server::Server(Host& h, std::string directory)
       tmrIdle(h.createTimer()),
       logonTimer(h.createTimer()) {
     loadClientSocket(*this);
-    packetHandler = [this](std::uint8_t id, ConnectionNumber connection, std::string_view payload) {
-        dispatchPacket(*this, id, connection, payload);
-    };
-    consoleHandler = [this](const std::string& text) { consoleEntry(*this, text); };
     host.listener().setConnectionRequest([this](RequestId request) { acceptConnection(*this, request); });
-    attachGuardTimers(*this);
     logonTimer->setInterval(1000);
     logonTimer->setTick([this] { closeExpiredLogons(*this); });
-    host.loop().setAfterHandlers([this] { dropOverflowingClients(*this); });
+    host.loop().setAfterHandlers([this] { afterHandlers(*this); });
     chatLog_ = std::make_unique<ChatLog>(*this);
     rtbChat.addSink(chatLog_.get());
 }

@@ -26,7 +26,9 @@ namespace murmur {
 struct SocketSlot {
     std::unique_ptr<ClientSocket> socket;
     std::string pending;
-    bool overflowing = false;  // its unsent output passed the limit; it is dropped after the handler
+    // Its unsent output passed the limit; it is dropped after the handler. The next accept on the
+    // slot clears it, so a newcomer is never taken for the client that overflowed.
+    bool overflowing = false;
 };
 
 // Bounds that keep one client, or many idle ones, from holding the server's resources.
@@ -87,10 +89,13 @@ struct Server {
     std::deque<std::pair<ConnectionNumber, std::int32_t>> logonDeadlines;
     std::unique_ptr<Timer> logonTimer;
     std::vector<ConnectionNumber> overflowing;
+    // Sockets taken out of the array, freed after the handler: a socket never goes inside its own
+    // event, nor under a walk over the array.
+    std::vector<std::unique_ptr<ClientSocket>> unloadedSockets;
 
-    // Where each whole received packet goes; the protocol's dispatch unless a test puts its own.
+    // Where each whole received packet and each console entry goes; set by the wiring above the
+    // layers (a test may put its own).
     PacketHandler packetHandler;
-    // Where each console entry goes.
     ConsoleHandler consoleHandler;
     Frontend* frontend = nullptr;
 

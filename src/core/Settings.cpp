@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <stdexcept>
 
 namespace murmur {
 namespace {
@@ -64,64 +65,64 @@ std::optional<std::int16_t> toInt16(double value) {
     return static_cast<std::int16_t>(rounded);
 }
 
-std::optional<std::int16_t> parseInt16(std::string_view text) {
-    auto value = parseNumeric(text);
-    if (!value) return std::nullopt;
-    return toInt16(*value);
-}
-
 namespace {
 
-class SettingsReader {
-public:
-    SettingsReader(const IniDocument& ini, Settings& settings) : ini_(ini), settings_(settings) {}
+constexpr int kLargest = 32767;
+constexpr int kMostSpamSeconds = 32;  // the spam window is a 16-bit count of milliseconds
+constexpr int kMostLoadSeconds = 60;
 
-    // Numeric text becomes the value, anything else the default; a number beyond 16 bits fails.
-    std::int16_t number(Settings::Id id, const char* section, const char* key, std::int16_t fallback) {
-        auto value = parseNumeric(ini_.get(section, key));
-        if (!value) return known(id, fallback);
-        auto fitted = toInt16(*value);
-        if (!fitted) throw SettingsFailure{errOverflow, kOverflow, std::string(section) + "/" + key};
-        return known(id, *fitted);
-    }
-
-    std::string text(Settings::Id id, const char* section, const char* key, const char* fallback) {
-        std::string value = ini_.get(section, key);
-        return known(id, value.empty() ? std::string(fallback) : value);
-    }
-
-private:
-    template <typename T>
-    T known(Settings::Id id, T value) {
-        settings_.known.set(id);
-        return value;
-    }
-
-    const IniDocument& ini_;
-    Settings& settings_;
-};
+using S = Settings;
 
 }  // namespace
+
+const std::array<SettingKey, 13> settingKeys = {{
+    {S::idPort, "Server", "Port", "Port", &S::port, nullptr, 4800, nullptr, true, 1, kLargest},
+    {S::idProtocol, "Server", "Protocol", "Protocol", &S::protocol, nullptr, 0, nullptr, true, 0, 1},
+    {S::idAuthentication, "Settings", "Authentication", "Authentication", nullptr, &S::authentication, 0, "N", true, 0, 0},
+    {S::idIdleSystem, "Settings", "IdleSystem", "IdleSystem", nullptr, &S::idleSystem, 0, "N", true, 0, 0},
+    {S::idWriteLogToFile, "Settings", "WriteLogToFile", "WriteLogToFile", nullptr, &S::writeLogToFile, 0, "N", true, 0, 0},
+    {S::idIdleSystem, "Idle System", "Enabled", "IdleSystem", nullptr, &S::idleSystem, 0, "N", false, 0, 0},
+    {S::idIdleTime, "Idle System", "IdleTime", "IdleTime", &S::idleTime, nullptr, 5, nullptr, true, 1, kLargest},
+    {S::idMessageCount, "Spam Control", "MessageCount", "MessageCount", &S::messageCount, nullptr, 5, nullptr, true, 0, kLargest},
+    {S::idSecondsToCheck, "Spam Control", "SecondsToCheck", "SecondsToCheck", &S::secondsToCheck, nullptr, 3, nullptr, true, 0,
+     kMostSpamSeconds},
+    {S::idSpamControl, "Spam Control", "Enabled", "SpamControl", nullptr, &S::spamControl, 0, "Y", true, 0, 0},
+    {S::idLoadControl, "Load Control", "Enabled", "LoadControl", nullptr, &S::loadControl, 0, "N", true, 0, 0},
+    {S::idAmountOfConnections, "Load Control", "AmountOfConnections", "AmountOfConnections", &S::amountOfConnections, nullptr, 5,
+     nullptr, true, 0, kLargest},
+    {S::idAmountOfTime, "Load Control", "AmountOfTime", "AmountOfTime", &S::amountOfTime, nullptr, 3, nullptr, true, 0,
+     kMostLoadSeconds},
+}};
+
+const SettingKey& settingKey(Settings::Id id) {
+    for (const SettingKey& key : settingKeys)
+        if (key.id == id && key.read) return key;
+    throw std::logic_error("a setting without a key");
+}
+
+std::string settingText(const Settings& settings, const SettingKey& key) {
+    return key.number ? std::to_string(settings.*key.number) : settings.*key.text;
+}
 
 int spamPeriod(const Settings& settings) { return settings.secondsToCheck * 1000; }
 
 std::optional<SettingsFailure> readSettings(const IniDocument& ini, Settings& s) {
-    SettingsReader read(ini, s);
-    try {
-        s.protocol = read.number(Settings::idProtocol, "Server", "Protocol", 0) != 0 ? 1 : 0;
-        s.port = read.number(Settings::idPort, "Server", "Port", 4800);
-        s.authentication = read.text(Settings::idAuthentication, "Settings", "Authentication", "N");
-        s.spamControl = read.text(Settings::idSpamControl, "Spam Control", "Enabled", "Y");
-        s.idleSystem = read.text(Settings::idIdleSystem, "Settings", "IdleSystem", "N");
-        s.loadControl = read.text(Settings::idLoadControl, "Load Control", "Enabled", "N");
-        s.amountOfConnections = read.number(Settings::idAmountOfConnections, "Load Control", "AmountOfConnections", 5);
-        s.amountOfTime = read.number(Settings::idAmountOfTime, "Load Control", "AmountOfTime", 3);
-        s.idleTime = read.number(Settings::idIdleTime, "Idle System", "IdleTime", 5);
-        s.writeLogToFile = read.text(Settings::idWriteLogToFile, "Settings", "WriteLogToFile", "N");
-        s.messageCount = read.number(Settings::idMessageCount, "Spam Control", "MessageCount", 5);
-        s.secondsToCheck = read.number(Settings::idSecondsToCheck, "Spam Control", "SecondsToCheck", 3);
-    } catch (const SettingsFailure& failure) {
-        return failure;
+    for (int i = 0; i < Settings::count; ++i) {
+        const SettingKey& key = settingKey(static_cast<Settings::Id>(i));
+        std::string value = ini.get(key.section, key.key);
+        if (key.text) {
+            // Any non-empty text is taken as it stands; only "Y" turns a switch on.
+            s.*key.text = value.empty() ? std::string(key.textDefault) : value;
+        } else if (auto number = parseNumeric(value)) {
+            auto fitted = toInt16(*number);
+            if (!fitted) return SettingsFailure{errOverflow, kOverflow, std::string(key.section) + "/" + key.key};
+            s.*key.number = *fitted;
+        } else {
+            s.*key.number = key.numberDefault;
+        }
+        // Any number but 0 asks for the other protocol, which is stored as 1.
+        if (key.id == Settings::idProtocol) s.protocol = s.protocol != 0 ? 1 : 0;
+        s.known.set(key.id);
     }
     int period = spamPeriod(s);
     if (period > 32767 || period < -32768) return SettingsFailure{errOverflow, kOverflow, "Spam Control/SecondsToCheck"};

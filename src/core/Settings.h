@@ -2,6 +2,7 @@
 // shutdown.
 #pragma once
 
+#include <array>
 #include <bitset>
 #include <cstdint>
 #include <optional>
@@ -48,6 +49,29 @@ struct Settings {
     void markAllKnown() { known.set(); }
 };
 
+// One key of MMConf.ini and the setting it holds. A setting is a 16-bit number or a text; only
+// "Y" turns a switch on.
+struct SettingKey {
+    Settings::Id id;
+    const char* section;
+    const char* key;
+    const char* name;                  // the setting's own name, as the operator's check shows it
+    std::int16_t Settings::*number;    // null for a text setting
+    std::string Settings::*text;       // null for a numeric setting
+    std::int16_t numberDefault;        // when the value is missing or not numeric
+    const char* textDefault;           // when the value is missing or empty
+    bool read;                         // Idle System/Enabled is only written: a copy of IdleSystem
+    int low, high;                     // the numbers the operator may set
+};
+
+// Every key, in the order shutdown writes them: the order a new file lays them out in. Start-up
+// reads them in the order of Settings::Id.
+extern const std::array<SettingKey, 13> settingKeys;
+// The key start-up reads the setting from.
+const SettingKey& settingKey(Settings::Id id);
+// The setting's value as the file holds it: decimal text for a number.
+std::string settingText(const Settings& settings, const SettingKey& key);
+
 class IniDocument;
 
 // A value that cannot be taken: the reading stops there, and the settings after it stay unknown.
@@ -77,8 +101,5 @@ std::optional<double> parseNumeric(std::string_view text);
 // The number rounded to a whole number, halves to the even one, when it fits a 16-bit signed
 // integer.
 std::optional<std::int16_t> toInt16(double value);
-
-// Numeric text that fits a 16-bit signed integer.
-std::optional<std::int16_t> parseInt16(std::string_view text);
 
 }  // namespace murmur

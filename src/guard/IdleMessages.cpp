@@ -6,7 +6,7 @@
 #include "core/Framing.h"
 #include "guard/Guard.h"
 #include "host/TextFile.h"
-#include "protocol/Packets.h"
+#include "core/Packets.h"
 
 namespace murmur {
 namespace {

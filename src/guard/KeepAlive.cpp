@@ -6,7 +6,7 @@
 #include "core/Framing.h"
 #include "core/UserList.h"
 #include "guard/Guard.h"
-#include "protocol/Packets.h"
+#include "core/Packets.h"
 
 namespace murmur {
 namespace {
@@ -40,10 +40,8 @@ void reapingTick(Server& server) {
         std::string listName = record->listName;
         if (removeFirstFromUserList(server, [&](const std::string& entry) { return entry == listName; }))
             refreshCountLabel(server);
-        closeSocket(server, n);
         addChat(server, {{colour::red, "Socket #" + std::to_string(n + 1) + " is stale. Socket has been disconnected."}});
-        sendToAllConnected(server, out::pktUserLoggedOff, listName, n);
-        server.users.remove(n);
+        endConnection(server, n, {.tellOthers = true});
     }
     server.tmrKillClients->setEnabled(false);
     server.tmrKeepAlive->setEnabled(true);

@@ -6,9 +6,9 @@
 #include "core/UserList.h"
 #include "guard/Guard.h"
 #include "host/CodePage.h"
-#include "protocol/Packets.h"
+#include "core/Packets.h"
 #include "staff/Bans.h"
-#include "staff/Lookups.h"
+#include "core/Lookups.h"
 
 namespace murmur {
 namespace {
@@ -28,15 +28,15 @@ void spamTick(Server& server) {
         std::string listName = record->listName;
         std::string name = record->originalName;
         server.spamCounts.remove(n);
-        if (removeFirstFromUserList(server, [&](const std::string& entry) { return codepage::equalsNoCase(stripPrefix(entry), name); }))
-            sendToAllConnected(server, out::pktUserLoggedOff, listName, n);
+        // The others hear of it only when the user list still showed the user.
+        bool listed = removeFirstFromUserList(
+            server, [&](const std::string& entry) { return codepage::equalsNoCase(stripPrefix(entry), name); });
         addChat(server, {{colour::red, "Socket #" + std::to_string(n + 1) + " (Username: " + listName +
                                            ") has been disconnected for spamming."}});
-        server.users.remove(n);
         refreshCountLabel(server);
         sendNotice(server, n, kSpamming, NoticeKind::refusal);
         server.host.loop().yield();
-        closeSocket(server, n);
+        endConnection(server, n, {.tellOthers = listed});
     }
     server.spamCounts.clear();
     server.tmrHandleJunk->setEnabled(false);
@@ -52,10 +52,8 @@ void loadTick(Server& server) {
         sendNotice(server, n, kLoading, NoticeKind::refusal);
         if (const clsUserData* record = server.users.find(n)) appendBan(server, record->originalName);
         server.host.loop().yield();
-        closeSocket(server, n);
-        unloadIfHighest(server, n);
         server.logonCounts.remove(n);
-        server.users.remove(n);
+        endConnection(server, n, {.unload = true});
     }
     // The window is N logons within T seconds: counts of unrelated clients that later get the same
     // connection number must not add up.

@@ -86,12 +86,13 @@ public:
     virtual void yield() = 0;
     // Milliseconds since the system started, wrapping like a 32-bit counter.
     virtual std::int32_t tickCount() const = 0;
-    // Runs an operator action (a console entry, a dialog button) as one handler: nothing else
-    // runs inside it.
-    virtual void runHandler(const std::function<void()>& handler) { handler(); }
-    // Work that must wait until no handler is running (connections that cannot be served any more
-    // are dropped there, never in the middle of a walk over connections).
-    virtual void setAfterHandlers(std::function<void()> work) { (void)work; }
+    // Runs one handler (a socket event, a timer tick, an operator action): nothing else runs
+    // inside it, and handlers started inside it run as part of it.
+    virtual void runHandler(const std::function<void()>& handler) = 0;
+    // Work that waits until the outermost handler is done, before its output is written:
+    // connections that cannot be served any more are dropped there, never in the middle of a walk
+    // over connections, and sockets taken out of the array are freed.
+    virtual void setAfterHandlers(std::function<void()> work) = 0;
 };
 
 // Pseudo-random numbers in [0, 1). Never seeded: every run draws the same sequence.

@@ -4,8 +4,8 @@
 #include "core/Framing.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
-#include "protocol/Packets.h"
-#include "staff/Lookups.h"
+#include "core/Packets.h"
+#include "core/Lookups.h"
 
 namespace murmur {
 namespace {
@@ -48,7 +48,8 @@ bool listHoldsName(std::string_view list, std::string_view name) {
     return false;
 }
 
-void handleJoinChannel(Server& server, ConnectionNumber connection, const std::vector<std::string_view>& fields) {
+void handleJoinChannel(Server& server, ConnectionNumber connection, clsUserData& joiner,
+                       const std::vector<std::string_view>& fields) {
     std::string_view statedName = fields[0];
     std::string requested(fields[1]);
     std::string lowered = codepage::toLower(requested);
@@ -62,12 +63,10 @@ void handleJoinChannel(Server& server, ConnectionNumber connection, const std::v
     for (const auto& [number, record] : server.users)
         if (record.originalName == statedName) listName = record.listName;
 
-    clsUserData* joiner = server.users.find(connection);
-    if (!joiner) return;
-    std::string previous = joiner->channel;
+    std::string previous = joiner.channel;
     std::string key = codepage::toLower(requested);
 
-    if (joiner->authString != "normal") {
+    if (joiner.authString != "normal") {
         // A channel ban lasts while some staff member stays in the channel.
         if (!otherStaffIn(server, connection, previous)) server.channelBans.erase(codepage::toLower(previous));
     } else {
@@ -81,7 +80,7 @@ void handleJoinChannel(Server& server, ConnectionNumber connection, const std::v
     auto spelling = server.channelNames.find(key);
     if (spelling == server.channelNames.end()) server.channelNames.emplace(key, requested);
     else requested = spelling->second;
-    joiner->channel = requested;
+    joiner.channel = requested;
     if (isChannelEmpty(server, previous)) server.channelNames.erase(codepage::toLower(previous));
     tellChannel(server, connection, requested, framePacket(out::pktUserJoinedChannel, listName));
 
@@ -91,12 +90,10 @@ void handleJoinChannel(Server& server, ConnectionNumber connection, const std::v
     sendPacket(server, out::pktJoinResult, connection, joinFields({requested, "success"}));
 }
 
-void handleChannelUsers(Server& server, ConnectionNumber connection) {
-    const clsUserData* asker = server.users.find(connection);
-    if (!asker) return;
+void handleChannelUsers(Server& server, ConnectionNumber connection, const clsUserData& asker) {
     std::vector<std::string> names;
     for (const auto& [number, record] : server.users)
-        if (codepage::equalsNoCase(record.channel, asker->channel)) names.push_back(record.listName);
+        if (codepage::equalsNoCase(record.channel, asker.channel)) names.push_back(record.listName);
     sendPacket(server, out::pktUserList, connection, joinNonEmpty(names, ", "));
 }
 

@@ -11,8 +11,9 @@ namespace murmur {
 
 constexpr std::size_t maxChannelLength = 15;
 
-void handleJoinChannel(Server& server, ConnectionNumber connection, const std::vector<std::string_view>& fields);
-void handleChannelUsers(Server& server, ConnectionNumber connection);
+void handleJoinChannel(Server& server, ConnectionNumber connection, clsUserData& joiner,
+                       const std::vector<std::string_view>& fields);
+void handleChannelUsers(Server& server, ConnectionNumber connection, const clsUserData& asker);
 
 // No record is in the channel (letter case aside).
 bool isChannelEmpty(const Server& server, std::string_view channel);

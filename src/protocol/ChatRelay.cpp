@@ -5,7 +5,7 @@
 #include "core/Framing.h"
 #include "guard/Counting.h"
 #include "host/CodePage.h"
-#include "protocol/Packets.h"
+#include "core/Packets.h"
 #include "staff/Commands.h"
 #include "staff/Roster.h"
 
@@ -23,12 +23,10 @@ bool isCommand(std::string_view text) {
 
 }  // namespace
 
-void handleChat(Server& server, ConnectionNumber connection, const std::vector<std::string_view>& fields) {
-    const clsUserData* sender = server.users.find(connection);
-    if (!sender) return;
+void handleChat(Server& server, ConnectionNumber connection, clsUserData& sender, const std::vector<std::string_view>& fields) {
     std::string_view stated = fields[0];
     std::string_view text = fields[1];
-    std::string channel = sender->channel;
+    std::string channel = sender.channel;
     if (codepage::toLower(channel) == "the void") return;
 
     if (server.globalFilter.count(codepage::toLower(stated))) {
@@ -42,11 +40,11 @@ void handleChat(Server& server, ConnectionNumber connection, const std::vector<s
     }
 
     if (isCommand(text)) {
-        if (text.size() > 1) processCommand(server, std::string(sender->originalName), text, false);
+        if (text.size() > 1) processCommand(server, std::string(sender.originalName), text, false);
         return;
     }
 
-    std::string display = std::string(staffPrefix(sender->authString)) + std::string(stated);
+    std::string display = std::string(staffPrefix(sender.authString)) + std::string(stated);
     if (server.settings.spamControl == "Y") countChatLine(server, connection);
     if (isBlank(text) || text.size() > maxChatLength) return;
 

@@ -1,4 +1,5 @@
-// Every whole packet a client sends arrives here.
+// Every whole packet a client sends arrives here, and meets the preconditions of its id in one
+// table before its handler runs.
 #pragma once
 
 #include <cstdint>

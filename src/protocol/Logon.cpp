@@ -4,15 +4,16 @@
 
 #include "core/ChatView.h"
 #include "core/Connections.h"
+#include "core/DataFiles.h"
 #include "core/Framing.h"
 #include "core/Settings.h"
 #include "core/UserList.h"
 #include "guard/Counting.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
-#include "protocol/Packets.h"
+#include "core/Packets.h"
 #include "staff/Bans.h"
-#include "staff/Lookups.h"
+#include "core/Lookups.h"
 #include "staff/Roster.h"
 
 namespace murmur {
@@ -31,7 +32,6 @@ constexpr const char* kNoPassword = "You didn't supply a password for your accou
 constexpr const char* kAccountTrouble =
     "The server could not check or store your account. Please try again later.";
 constexpr const char* kDuplicate = "You tried logging in with a duplicate name.";
-constexpr const char* kAccountFile = "users.txt";
 
 // The password key. Every account in users.txt was stored with it: changing a single entry
 // locks out every stored account.
@@ -43,17 +43,11 @@ constexpr std::array<const char*, 9> kProducts = {
 };
 constexpr double kQueueSharingProduct = 8;
 
-bool hasControlOrColon(std::string_view name) {
-    for (char c : name)
-        if (static_cast<unsigned char>(c) < 32 || c == ':') return true;
-    return false;
-}
-
 enum class AccountCheck { accepted, created, wrongPassword, noPassword, fileTrouble };
 
 // Checks the password against users.txt, or stores a new account there.
 AccountCheck checkAccount(Server& server, std::string_view name, std::string_view password) {
-    std::string path = server.path(kAccountFile);
+    std::string path = server.path(files::accounts);
     std::string text;
     textfile::ReadStatus status = textfile::readWhole(path, text);
     if (status == textfile::ReadStatus::failed) {
@@ -82,8 +76,8 @@ AccountCheck checkAccount(Server& server, std::string_view name, std::string_vie
     return AccountCheck::created;
 }
 
-void accept(Server& server, ConnectionNumber connection, std::string_view name, std::string_view productCode,
-            double code, std::int32_t ping) {
+void accept(Server& server, ConnectionNumber connection, clsUserData& record, std::string_view name,
+            std::string_view productCode, double code, std::int32_t ping) {
     StaffRank rank = lookupStaff(server, name);
     std::string listName = std::string(staffPrefix(rank.name)) + std::string(name);
     std::string product = productLabel(code);
@@ -105,19 +99,17 @@ void accept(Server& server, ConnectionNumber connection, std::string_view name, 
     addToUserList(server, listName);
     refreshCountLabel(server);
 
-    clsUserData* record = server.users.find(connection);
-    if (!record) return;
-    record->channel = "Main";
-    record->authString = rank.name;
-    record->originalName = std::string(name);
-    record->isQueueSharing = code == kQueueSharingProduct;
-    record->listName = listName;
-    record->flags = std::to_string(rank.code);
-    record->ping = ping;
-    record->IP = address;
-    record->product = product;
-    record->isChannelPhantom = false;
-    record->hasLoggedIn = true;
+    record.channel = "Main";
+    record.authString = rank.name;
+    record.originalName = std::string(name);
+    record.isQueueSharing = code == kQueueSharingProduct;
+    record.listName = listName;
+    record.flags = std::to_string(rank.code);
+    record.ping = ping;
+    record.IP = address;
+    record.product = product;
+    record.isChannelPhantom = false;
+    record.hasLoggedIn = true;
 
     if (rank.name != "normal" && server.users.count() > 1)
         replaceUserList(server, sortByRank(listNamesInTableOrder(server)));
@@ -125,15 +117,15 @@ void accept(Server& server, ConnectionNumber connection, std::string_view name, 
 
 }  // namespace
 
-void refuseAndClose(Server& server, ConnectionNumber connection, std::string_view text) {
-    sendNotice(server, connection, text, NoticeKind::refusal);
-    server.host.loop().yield();
-    closeSocket(server, connection);
-}
-
-void refuseAndDrop(Server& server, ConnectionNumber connection, std::string_view text) {
-    refuseAndClose(server, connection, text);
-    server.users.remove(connection);
+NameProblem logonNameProblem(std::string_view name) {
+    if (name.find(' ') != std::string_view::npos) return NameProblem::space;
+    // A control character would reach every terminal that shows the name, and a colon cuts the
+    // account line of users.txt short.
+    for (char c : name)
+        if (static_cast<unsigned char>(c) < 32 || c == ':') return NameProblem::controlOrColon;
+    if (name.empty()) return NameProblem::empty;
+    if (name[0] == '@' || name[0] == '%') return NameProblem::staffPrefix;
+    return NameProblem::none;
 }
 
 std::string hashPassword(std::string_view password) {
@@ -157,25 +149,21 @@ std::string productLabel(double code) {
     return "Unknown client";
 }
 
-void handleLogon(Server& server, ConnectionNumber connection, const std::vector<std::string_view>& fields) {
-    clsUserData* self = server.users.find(connection);
-    // A second logon on a logged-on connection would leave its first name in every list.
-    if (!self || self->hasLoggedIn) return;
-    std::int32_t ping = server.host.loop().tickCount() - self->initialPing;
-
-    if (fields.size() != 3) return refuseAndDrop(server, connection, kInvalidProcedure);
+void handleLogon(Server& server, ConnectionNumber connection, clsUserData& self, const std::vector<std::string_view>& fields) {
+    std::int32_t ping = server.host.loop().tickCount() - self.initialPing;
     std::string_view name = fields[0];
     std::string_view password = fields[1];
     std::string_view productCode = fields[2];
     auto code = parseNumeric(productCode);
     if (!code) return refuseAndDrop(server, connection, kInvalidProcedure);
-    if (name.find(' ') != std::string_view::npos) return refuseAndDrop(server, connection, kNoSpaces);
-    if (hasControlOrColon(name)) return refuseAndDrop(server, connection, kNoControlsOrColons);
+    NameProblem problem = logonNameProblem(name);
+    if (problem == NameProblem::space) return refuseAndDrop(server, connection, kNoSpaces);
+    if (problem == NameProblem::controlOrColon) return refuseAndDrop(server, connection, kNoControlsOrColons);
 
     countLogon(server, connection);
 
-    if (name.empty()) return refuseAndDrop(server, connection, kNoName);
-    if (name[0] == '@' || name[0] == '%') return refuseAndDrop(server, connection, kSpoofing);
+    if (problem == NameProblem::empty) return refuseAndDrop(server, connection, kNoName);
+    if (problem == NameProblem::staffPrefix) return refuseAndDrop(server, connection, kSpoofing);
 
     std::string ban = codepage::toLower(checkBans(server, name, remoteAddress(server, connection)));
     if (ban == "banned") {
@@ -211,7 +199,7 @@ void handleLogon(Server& server, ConnectionNumber connection, const std::vector<
         server.users.put(static_cast<ConnectionNumber>(holder), clsUserData{});
     }
 
-    accept(server, connection, name, productCode, *code, ping);
+    accept(server, connection, self, name, productCode, *code, ping);
 }
 
 }  // namespace murmur

@@ -9,12 +9,12 @@
 
 namespace murmur {
 
-void handleLogon(Server& server, ConnectionNumber connection, const std::vector<std::string_view>& fields);
+// What keeps a text from being a logon name, in the order the logon tests it.
+enum class NameProblem { none, space, controlOrColon, empty, staffPrefix };
+NameProblem logonNameProblem(std::string_view name);
 
-// The notice, its delivery, the close; the record stays (it is replaced at the next accept).
-void refuseAndClose(Server& server, ConnectionNumber connection, std::string_view text);
-// The same, and the record goes.
-void refuseAndDrop(Server& server, ConnectionNumber connection, std::string_view text);
+// A logon of three fields from a connection that has not logged on.
+void handleLogon(Server& server, ConnectionNumber connection, clsUserData& self, const std::vector<std::string_view>& fields);
 
 // The stored form of a password in users.txt.
 std::string hashPassword(std::string_view password);

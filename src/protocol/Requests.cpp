@@ -7,8 +7,8 @@
 #include "core/Connections.h"
 #include "core/Framing.h"
 #include "host/CodePage.h"
-#include "protocol/Packets.h"
-#include "staff/Lookups.h"
+#include "core/Packets.h"
+#include "core/Lookups.h"
 
 namespace murmur {
 namespace {
@@ -51,14 +51,12 @@ void handleInfoRequest(Server& server, ConnectionNumber connection, std::string_
     sendPacket(server, out::pktInfoReply, connection, joinFields({found->originalName, details}));
 }
 
-void handleGameQuery(Server& server, ConnectionNumber connection, const std::vector<std::string_view>& fields) {
-    if (fields.size() < 2) throw ClientFault("game query without a target");
+void handleGameQuery(Server& server, const clsUserData& asker, const std::vector<std::string_view>& fields) {
     std::string_view command = fields[0];
     std::string target;
     for (char c : fields[1])
         if (c != '\x12') target.push_back(c);
-    const clsUserData* asker = server.users.find(connection);
-    std::string from = asker ? asker->originalName : std::string();
+    const std::string& from = asker.originalName;
 
     addChat(server, {{colour::green, "Tic-Tac-Toe Query: " + std::string(command) + " from " + from + " to " + target +
                                          " len: " + std::to_string(target.size())}});
@@ -78,9 +76,8 @@ void handleGameQuery(Server& server, ConnectionNumber connection, const std::vec
     }
 }
 
-void handleKeepAliveReply(Server& server, ConnectionNumber connection) {
-    clsUserData* record = server.users.find(connection);
-    if (record && record->numReplies < std::numeric_limits<std::int16_t>::max()) ++record->numReplies;
+void handleKeepAliveReply(clsUserData& sender) {
+    if (sender.numReplies < std::numeric_limits<std::int16_t>::max()) ++sender.numReplies;
 }
 
 void handleNameLookup(Server& server, ConnectionNumber connection, std::string_view name) {
@@ -107,9 +104,8 @@ void handleAllUsersRequest(Server& server, ConnectionNumber connection) {
     sendPacket(server, out::pktAllUsers, connection, names);
 }
 
-void handleQueueShare(Server& server, ConnectionNumber connection, std::string_view payload) {
-    const clsUserData* sender = server.users.find(connection);
-    if (!sender || !sender->isQueueSharing) return;
+void handleQueueShare(Server& server, const clsUserData& sender, std::string_view payload) {
+    if (!sender.isQueueSharing) return;
     for (int i = 0; i < socketCount(server); ++i) {
         auto number = static_cast<ConnectionNumber>(i);
         const clsUserData* record = server.users.find(number);

@@ -1,18 +1,19 @@
 #include "staff/Bans.h"
 
 #include "core/ChatView.h"
+#include "core/DataFiles.h"
 #include "host/TextFile.h"
 
 namespace murmur {
 
 std::string checkBans(const Server& server, std::string_view name, std::string_view address) {
-    if (textfile::hasLineNoCase(server.path("banned.txt"), name)) return "banned";
-    if (textfile::hasLineNoCase(server.path("IPs.txt"), address)) return "ipbanned";
+    if (textfile::hasLineNoCase(server.path(files::bannedNames), name)) return "banned";
+    if (textfile::hasLineNoCase(server.path(files::bannedAddresses), address)) return "ipbanned";
     return "";
 }
 
 void appendBan(Server& server, std::string_view name) {
-    std::string path = server.path("banned.txt");
+    std::string path = server.path(files::bannedNames);
     if (!textfile::appendLine(path, name))
         addChat(server, {{colour::red, "The ban of " + std::string(name) + " could not be written to " + path + "."}});
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/Server.h"
-#include "protocol/Packets.h"
+#include "core/Packets.h"
 
 namespace murmur {
 

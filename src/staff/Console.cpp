@@ -7,7 +7,7 @@
 #include "core/Framing.h"
 #include "core/UserList.h"
 #include "host/CodePage.h"
-#include "protocol/Packets.h"
+#include "core/Packets.h"
 #include "staff/CommandCall.h"
 #include "staff/Commands.h"
 
@@ -19,10 +19,10 @@ constexpr const char* kDumped = "Dumped chat screen.";
 // The console's own command word: letter case does not matter for these.
 std::string consoleWord(const std::string& text) { return codepage::toLower(commandWords(text)[0]); }
 
-// Closes every connection and forgets every user, without a word to anybody.
+// Closes every connection and forgets every user, without a word to anybody. From the top down,
+// each socket is the highest when it goes, so all but socket 0 leave the array.
 void sweepServer(Server& server) {
-    for (int i = 0; i < socketCount(server); ++i) closeSocket(server, static_cast<ConnectionNumber>(i));
-    while (socketCount(server) > 1) unloadIfHighest(server, static_cast<ConnectionNumber>(socketCount(server) - 1));
+    for (int i = socketCount(server) - 1; i >= 0; --i) endConnection(server, static_cast<ConnectionNumber>(i), {.unload = true});
     server.users.clear();
     clearUserList(server);
     refreshCountLabel(server);

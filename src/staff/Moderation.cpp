@@ -5,7 +5,7 @@
 #include "host/CodePage.h"
 #include "host/TextFile.h"
 #include "staff/CommandCall.h"
-#include "staff/Lookups.h"
+#include "core/Lookups.h"
 
 namespace murmur {
 namespace {

@@ -1,11 +1,12 @@
 // The global filter (mute, unmute) and promotions to moderator and administrator.
 #include "core/ChatView.h"
+#include "core/DataFiles.h"
 #include "core/Framing.h"
 #include "core/UserList.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
 #include "staff/CommandCall.h"
-#include "staff/Lookups.h"
+#include "core/Lookups.h"
 
 namespace murmur {
 namespace {
@@ -21,8 +22,8 @@ struct Promotion {
     const char* rank;
 };
 
-constexpr Promotion kToModerator{"mods.txt", "@", "moderator"};
-constexpr Promotion kToAdministrator{"admin.txt", "%", "admin"};
+constexpr Promotion kToModerator{files::moderators, "@", "moderator"};
+constexpr Promotion kToAdministrator{files::administrators, "%", "admin"};
 
 }  // namespace
 

@@ -1,12 +1,13 @@
 #include "staff/Roster.h"
 
+#include "core/DataFiles.h"
 #include "host/TextFile.h"
 
 namespace murmur {
 
 StaffRank lookupStaff(const Server& server, std::string_view name) {
-    if (textfile::hasLineNoCase(server.path("admin.txt"), name)) return {"admin", 1};
-    if (textfile::hasLineNoCase(server.path("mods.txt"), name)) return {"moderator", 2};
+    if (textfile::hasLineNoCase(server.path(files::administrators), name)) return {"admin", 1};
+    if (textfile::hasLineNoCase(server.path(files::moderators), name)) return {"moderator", 2};
     return {"normal", 3};
 }
 

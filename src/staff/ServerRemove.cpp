@@ -7,7 +7,7 @@
 #include "host/TextFile.h"
 #include "staff/Bans.h"
 #include "staff/CommandCall.h"
-#include "staff/Lookups.h"
+#include "core/Lookups.h"
 #include "staff/Pattern.h"
 
 namespace murmur {
@@ -52,9 +52,7 @@ void serverRemove(CommandCall& call) {
 
         addChat(server, {{colour::yellow, name + " was "}, {colour::white, verb}, {colour::yellow, " from Murmur by " + removerText}});
         noticeToAll(server, name + " was " + verb + " off of Murmur by " + removerText);
-        closeSocket(server, number);
-        unloadIfHighest(server, number);
-        server.users.remove(number);
+        endConnection(server, number, {.unload = true});
         if (isBan) appendBan(server, typed);
     }
     server.host.loop().yield();

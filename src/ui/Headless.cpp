@@ -137,7 +137,9 @@ void HeadlessFrontend::readAvailable() {
 void HeadlessFrontend::consoleLine(const std::string& utf8) {
     std::string text = codepage::fromUtf8(utf8);
     if (!waitingForPort_) {
-        server_.host.loop().runHandler([&] { server_.consoleHandler(text); });
+        server_.host.loop().runHandler([&] {
+            if (server_.consoleHandler) server_.consoleHandler(text);
+        });
         return;
     }
     std::int16_t port = 0;

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <optional>
 
+#include "core/DataFiles.h"
 #include "core/Settings.h"
 #include "host/TextFile.h"
 #include "ui/Controls.h"
@@ -21,7 +22,6 @@
 namespace murmur {
 namespace {
 
-constexpr const char* kIdlesFile = "Idles.txt";
 constexpr const char* kCannotWrite = "%1 could not be written. Nothing was lost; press Ok to try again.";
 
 // Minutes between announcements: a whole number that the setting can hold, and at least one, since
@@ -89,7 +89,7 @@ frmIdleSystem::frmIdleSystem(Server& server, QWidget* parent) : QDialog(parent),
 
     // The text after the last CR LF is not a message: a hand-edited last line without its line
     // end is not shown, and the next save leaves it out.
-    for (const auto& line : finishedLines(server_.path(kIdlesFile))) lstIdles->addItem(toQString(line));
+    for (const auto& line : finishedLines(server_.path(files::idleMessages))) lstIdles->addItem(toQString(line));
     chkIdleSystem->setChecked(server_.settings.idleSystem == "Y");
     txtIdleTime->setText(QString::number(server_.settings.idleTime));
 }
@@ -125,7 +125,7 @@ void frmIdleSystem::save() {
     }
     std::vector<std::string> lines;
     for (int i = 0; i < lstIdles->count(); ++i) lines.push_back(fromQString(lstIdles->item(i)->text()));
-    const std::string path = server_.path(kIdlesFile);
+    const std::string path = server_.path(files::idleMessages);
     bool written = true;
     server_.host.loop().runHandler([&] {
         if (!textfile::createIfMissing(path) || !textfile::rewrite(path, lines)) {

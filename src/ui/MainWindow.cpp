@@ -212,7 +212,9 @@ void frmMain::consoleEnter() {
     if (txtConsole->findText(typed) < 0) txtConsole->insertItem(0, typed);
     txtConsole->setEditText(QString());
     std::string text = fromQString(typed);
-    server_.host.loop().runHandler([&] { server_.consoleHandler(text); });
+    server_.host.loop().runHandler([&] {
+        if (server_.consoleHandler) server_.consoleHandler(text);
+    });
 }
 
 void frmMain::resizeEvent(QResizeEvent* event) {

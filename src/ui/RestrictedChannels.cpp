@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include "core/DataFiles.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
 #include "ui/Controls.h"
@@ -17,8 +18,6 @@
 namespace murmur {
 namespace {
 
-constexpr const char* kRestrictedFile = "RestrictedChannels.txt";
-constexpr const char* kAllowedFile = "AllowedChannels.txt";
 constexpr const char* kMainRefused = "You cannot restrict the main channel.";
 constexpr const char* kCannotWrite = "%1 could not be written. Nothing was lost; press Ok to try again.";
 
@@ -97,8 +96,8 @@ frmRestricted::frmRestricted(Server& server, QWidget* parent) : QDialog(parent),
     connect(btnOk, &QPushButton::clicked, this, &frmRestricted::save);
     connect(btnCancel, &QPushButton::clicked, this, &QWidget::close);
 
-    fillFromFile(lstRestricted, server_.path(kRestrictedFile));
-    fillFromFile(lstAllowed, server_.path(kAllowedFile));
+    fillFromFile(lstRestricted, server_.path(files::restrictedChannels));
+    fillFromFile(lstAllowed, server_.path(files::allowedChannels));
 }
 
 // Only what comes through here is checked; a hand-edited file may still restrict "main".
@@ -126,14 +125,14 @@ void frmRestricted::removeRestricted() {
 void frmRestricted::save() {
     std::string failed;
     server_.host.loop().runHandler([&] {
-        const std::string restrictedPath = server_.path(kRestrictedFile);
+        const std::string restrictedPath = server_.path(files::restrictedChannels);
         std::vector<std::string> restricted = entriesOf(lstRestricted, {"Admin Lounge", "Backstage"});
         if (!store(restrictedPath, restricted)) {
             failed = restrictedPath;
             return;
         }
         server_.restrictedChannels = std::move(restricted);
-        const std::string allowedPath = server_.path(kAllowedFile);
+        const std::string allowedPath = server_.path(files::allowedChannels);
         std::vector<std::string> allowed = entriesOf(lstAllowed, {"Main", "lobby"});
         if (!store(allowedPath, allowed)) {
             failed = allowedPath;

@@ -29,6 +29,7 @@ std::string FakeSocket::readAll() {
 
 void FakeSocket::send(std::string_view bytes) {
     if (state_ != sckConnected) return;
+    if (!reading) unsent += bytes.size();
     sent += bytes;
     host_.events.push_back("send " + std::to_string(id_));
 }
@@ -40,15 +41,16 @@ void FakeSocket::close() {
     host_.events.push_back("close " + std::to_string(id_));
 }
 
+// The handler may free this socket when it is done: nothing here is touched after it.
 void FakeSocket::deliver(const std::string& bytes) {
     inbox_ += bytes;
-    if (events_.dataArrival) events_.dataArrival();
+    if (events_.dataArrival) host_.runHandler(events_.dataArrival);
 }
 
 void FakeSocket::peerCloses() {
     if (state_ != sckConnected) return;
     state_ = sckClosing;
-    if (events_.closed) events_.closed();
+    if (events_.closed) host_.runHandler(events_.closed);
 }
 
 std::string FakeSocket::takeSent() {
@@ -59,7 +61,7 @@ std::string FakeSocket::takeSent() {
 
 bool FakeTimer::fire() {
     if (!running() || !tick_) return false;
-    tick_();
+    host_.runHandler(tick_);
     return true;
 }
 
@@ -85,9 +87,20 @@ std::unique_ptr<ClientSocket> FakeHost::createClientSocket() {
 }
 
 std::unique_ptr<Timer> FakeHost::createTimer() {
-    auto timer = std::make_unique<FakeTimer>();
+    auto timer = std::make_unique<FakeTimer>(*this);
     timers.push_back(timer.get());
     return timer;
+}
+
+void FakeHost::runHandler(const std::function<void()>& handler) {
+    ++depth_;
+    struct Leave {
+        int& depth;
+        ~Leave() { --depth; }
+    } leave{depth_};
+    handler();
+    if (depth_ > 1 || !afterHandlers_) return;
+    afterHandlers_();
 }
 
 void FakeHost::yield() {
@@ -107,7 +120,7 @@ FakeSocket* FakeHost::connect(const std::string& address) {
     RequestId request = nextRequest_++;
     pending_[request] = address;
     lastAccepted_ = nullptr;
-    listener_.handler_(request);
+    runHandler([&] { listener_.handler_(request); });
     pending_.erase(request);
     return lastAccepted_;
 }

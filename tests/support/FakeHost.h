@@ -28,7 +28,7 @@ public:
     std::string readAll() override;
     void send(std::string_view bytes) override;
     void close() override;
-    std::size_t pendingOutput() const override { return 0; }
+    std::size_t pendingOutput() const override { return unsent; }
 
     // The peer's side.
     void deliver(const std::string& bytes);  // bytes arrive; the server's handler runs
@@ -37,6 +37,9 @@ public:
 
     std::string sent;  // everything ever sent on this socket object
     int closes = 0;    // closes made by the server
+    // A peer that does not read: what is sent after this is turned off stays unsent.
+    bool reading = true;
+    std::size_t unsent = 0;
     int id() const { return id_; }
 
 private:
@@ -51,6 +54,7 @@ private:
 
 class FakeTimer final : public Timer {
 public:
+    explicit FakeTimer(FakeHost& host) : host_(host) {}
     void setTick(std::function<void()> tick) override { tick_ = std::move(tick); }
     void setInterval(int milliseconds) override { interval_ = milliseconds; }
     int interval() const override { return interval_; }
@@ -61,6 +65,7 @@ public:
     bool running() const { return enabled_ && interval_ > 0; }
 
 private:
+    FakeHost& host_;
     std::function<void()> tick_;
     int interval_ = 0;
     bool enabled_ = false;
@@ -102,6 +107,11 @@ public:
 
     void yield() override;
     std::int32_t tickCount() const override { return ticks; }
+    // As the real host does: handlers started inside a handler are part of it, and the work for
+    // after handlers runs when the outermost one is done. Every delivery, close, accept and tick
+    // of this host runs through it.
+    void runHandler(const std::function<void()>& handler) override;
+    void setAfterHandlers(std::function<void()> work) override { afterHandlers_ = std::move(work); }
     double next() override;
     LocalTime now() const override { return time; }
 
@@ -124,6 +134,8 @@ private:
     friend class FakeListener;
     FakeListener listener_;
     RepeatableRandom fallback_;
+    std::function<void()> afterHandlers_;
+    int depth_ = 0;
     std::vector<FakeSocket*> live_;
     FakeSocket* lastAccepted_ = nullptr;
     std::map<RequestId, std::string> pending_;

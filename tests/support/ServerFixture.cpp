@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/Wiring.h"
 #include "core/Connections.h"
 #include "core/Lifecycle.h"
 
@@ -36,7 +37,7 @@ std::string TempDir::read(const std::string& name) const {
 
 bool TempDir::exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
 
-ServerTest::ServerTest() : server(std::make_unique<Server>(host, dir.path())) {}
+ServerTest::ServerTest() : server(std::make_unique<Server>(host, dir.path())) { wireHandlers(*server); }
 ServerTest::~ServerTest() { server.reset(); }
 
 void ServerTest::start() { startUp(*server); }
@@ -68,6 +69,10 @@ void ServerTest::forgetTraffic() {
 
 FakeSocket& ServerTest::socket(int connection) {
     return static_cast<FakeSocket&>(*server->sckRecv.at(static_cast<std::size_t>(connection)).socket);
+}
+
+void ServerTest::closeKeepingRecord(int connection) {
+    endConnection(*server, static_cast<ConnectionNumber>(connection), {.keepRecord = true});
 }
 
 void ServerTest::deliver(int connection, const std::string& bytes) { socket(connection).deliver(bytes); }

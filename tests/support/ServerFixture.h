@@ -43,6 +43,8 @@ protected:
     // Drops everything sent so far and every chat-view line not yet looked at.
     void forgetTraffic();
     FakeSocket& socket(int connection);
+    // The server closes the socket and keeps the record, as a refusal does: no close event follows.
+    void closeKeepingRecord(int connection);
     void deliver(int connection, const std::string& bytes);
     // Packets sent to the connection since the last call for it.
     std::vector<Packet> received(int connection);

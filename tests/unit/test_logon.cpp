@@ -47,6 +47,7 @@ TEST_F(LogonTest, EveryRefusalHasItsTextAndItsEnding) {
     const std::string trouble = "The server could not check or store your account. Please try again later.";
     const std::string accountFile = "The account file " + dir.file("users.txt");
     const std::vector<Case> cases = {
+        {frame(1, fields({"bob", "pw"})), refusal("Your client is not compatible with this server."), close, false},
         {logonFrame("bob", "", "1a"), refused("Invalid connection procedure."), drop, false},
         {logonFrame("a b:c"), refused("Names with spaces are not permitted on Murmur."), drop, false},
         {logonFrame("bob:x"), refused(controls), drop, false},
@@ -90,7 +91,7 @@ TEST_F(LogonTest, EveryRefusalHasItsTextAndItsEnding) {
         EXPECT_EQ(chatLines(), c.line.empty() ? Lines{} : Lines{c.line});
         EXPECT_TRUE(c.line.empty() || lastLine().pieces[1].colour == colour::red);
         EXPECT_TRUE(received(alice).empty());
-        if (c.end == stay) closeSocket(*server, static_cast<ConnectionNumber>(conn));
+        if (c.end == stay) closeKeepingRecord(conn);
     }
     EXPECT_EQ(server->lstUsers, Lines{"alice"});
 }
@@ -104,7 +105,7 @@ TEST_F(LogonTest, AcceptanceTellsTheUserTheOperatorAndEveryoneElse) {
     int waiting = connect("10.0.0.3");
     host.ticks = 2000;
     int bob = connect("10.0.0.7");
-    closeSocket(*server, static_cast<ConnectionNumber>(stale));  // no close event: the name's holder is gone but listed
+    closeKeepingRecord(stale);  // no close event: the name's holder is gone but listed
     forgetTraffic();
     host.ticks = 2250;
     std::size_t mark = host.events.size();

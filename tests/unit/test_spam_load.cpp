@@ -42,7 +42,7 @@ TEST_F(GuardTest, TheFifthChatLineInOneWindowDropsTheClient) {
     ASSERT_TRUE(window.fire());
     EXPECT_EQ(received(alice), Packets{packet(3, {"You have been disconnected for spamming.", "0"})});
     EXPECT_EQ(received(lurker), Packets{packet(4, {"alice"})});
-    EXPECT_EQ(host.events, (Lines{"send 1", "send 2", "send 0", "yield", "close 0"}));
+    EXPECT_EQ(host.events, (Lines{"send 0", "yield", "send 1", "send 2", "close 0"}));
     EXPECT_EQ(lastLine().pieces[1], (ChatPiece{colour::red, "Socket #1 (Username: alice) has been disconnected for spamming."}));
     EXPECT_EQ(socketCount(*server), 3);
     EXPECT_EQ(server->users.keys(), (std::vector<ConnectionNumber>{1, 2}));

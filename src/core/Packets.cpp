@@ -1,4 +1,4 @@
-#include "protocol/Packets.h"
+#include "core/Packets.h"
 
 #include "core/Framing.h"
 

@@ -1,18 +1,18 @@
-#include "core/DataCheck.h"
+#include "app/DataCheck.h"
 
 #include <arpa/inet.h>
 
 #include <functional>
 
-#include "core/Lifecycle.h"
+#include "core/DataFiles.h"
 #include "core/Settings.h"
 #include "host/IniFile.h"
 #include "host/TextFile.h"
+#include "protocol/Channels.h"
+#include "protocol/Logon.h"
 
 namespace murmur {
 namespace {
-
-constexpr std::size_t kLongestChannel = 15;
 
 class Checker {
 public:
@@ -48,15 +48,20 @@ private:
     const std::string& directory_;
 };
 
+using S = Settings;
+
 std::string lineOf(const char* file, std::size_t index) { return std::string(file) + " line " + std::to_string(index + 1); }
 
 // Why a name in a roster or ban list can never be that of a user, or empty when it can be.
 std::string unusableName(const std::string& name) {
     if (name.find('\n') != std::string::npos) return "it holds a bare line feed (lines must end with CR LF)";
-    if (name.find(' ') != std::string::npos) return "it holds a space, which no logon name has";
-    for (char c : name)
-        if (static_cast<unsigned char>(c) < 32 || c == ':') return "it holds a control character or a colon";
-    if (name[0] == '@' || name[0] == '%') return "it starts with \"@\" or \"%\", which no logon name does";
+    switch (logonNameProblem(name)) {
+        case NameProblem::space: return "it holds a space, which no logon name has";
+        case NameProblem::controlOrColon: return "it holds a control character or a colon";
+        case NameProblem::staffPrefix: return "it starts with \"@\" or \"%\", which no logon name does";
+        case NameProblem::empty:
+        case NameProblem::none: break;
+    }
     return {};
 }
 
@@ -67,50 +72,41 @@ std::string unusableAddress(const std::string& address) {
 }
 
 std::string unusableChannel(const std::string& channel) {
-    return channel.size() > kLongestChannel ? "channel names have at most 15 characters" : std::string();
+    return channel.size() > maxChannelLength ? "channel names have at most " + std::to_string(maxChannelLength) + " characters"
+                                             : std::string();
 }
 
 std::string anyMessage(const std::string&) { return {}; }
 
 void Checker::settings() {
     std::string text;
-    std::string path = textfile::pathIn(directory_, iniFileName);
+    std::string path = textfile::pathIn(directory_, files::settings);
     switch (textfile::readWhole(path, text)) {
-        case textfile::ReadStatus::failed: problem(std::string(iniFileName) + " cannot be read."); return;
-        case textfile::ReadStatus::missing: found(std::string(iniFileName) + " is missing: every setting has its default."); break;
+        case textfile::ReadStatus::failed: problem(std::string(files::settings) + " cannot be read."); return;
+        case textfile::ReadStatus::missing: found(std::string(files::settings) + " is missing: every setting has its default."); break;
         case textfile::ReadStatus::ok: break;
     }
     Settings s;
     auto failure = readSettings(IniDocument(text), s);
     if (failure) {
-        problem(std::string(iniFileName) + ": " + failure->key + " cannot be taken (" + failure->description +
+        problem(std::string(files::settings) + ": " + failure->key + " cannot be taken (" + failure->description +
                 "); the server stops reading the settings there.");
         return;
     }
-    found("Settings in effect: Port=" + std::to_string(s.port) + " Protocol=" + std::to_string(s.protocol) +
-          " Authentication=" + s.authentication + " IdleSystem=" + s.idleSystem + " IdleTime=" + std::to_string(s.idleTime) +
-          " WriteLogToFile=" + s.writeLogToFile + " SpamControl=" + s.spamControl + " MessageCount=" +
-          std::to_string(s.messageCount) + " SecondsToCheck=" + std::to_string(s.secondsToCheck) + " LoadControl=" +
-          s.loadControl + " AmountOfConnections=" + std::to_string(s.amountOfConnections) + " AmountOfTime=" +
-          std::to_string(s.amountOfTime));
+    std::string effect = "Settings in effect:";
+    for (Settings::Id id : {S::idPort, S::idProtocol, S::idAuthentication, S::idIdleSystem, S::idIdleTime,
+                            S::idWriteLogToFile, S::idSpamControl, S::idMessageCount, S::idSecondsToCheck,
+                            S::idLoadControl, S::idAmountOfConnections, S::idAmountOfTime})
+        effect += std::string(" ") + settingKey(id).name + "=" + settingText(s, settingKey(id));
+    found(effect);
     if (s.port < 1) problem("Server/Port " + std::to_string(s.port) + " is no port the server can listen on.");
-    struct Switch {
-        const char* key;
-        const std::string& value;
-    };
-    for (const Switch& flag : {Switch{"Settings/Authentication", s.authentication}, Switch{"Settings/IdleSystem", s.idleSystem},
-                               Switch{"Settings/WriteLogToFile", s.writeLogToFile}, Switch{"Spam Control/Enabled", s.spamControl},
-                               Switch{"Load Control/Enabled", s.loadControl}})
-        if (flag.value != "Y" && flag.value != "N")
-            problem(std::string(flag.key) + " is \"" + flag.value + "\": only \"Y\" turns it on.");
-    struct Count {
-        const char* key;
-        int value;
-    };
-    for (const Count& count : {Count{"Spam Control/MessageCount", s.messageCount}, Count{"Spam Control/SecondsToCheck", s.secondsToCheck},
-                               Count{"Load Control/AmountOfConnections", s.amountOfConnections},
-                               Count{"Load Control/AmountOfTime", s.amountOfTime}})
-        if (count.value < 0) problem(std::string(count.key) + " " + std::to_string(count.value) + " is below 0.");
+    for (const SettingKey& key : settingKeys) {
+        if (!key.read) continue;
+        std::string where = std::string(key.section) + "/" + key.key;
+        std::string value = settingText(s, key);
+        if (key.text && value != "Y" && value != "N") problem(where + " is \"" + value + "\": only \"Y\" turns it on.");
+        if (key.number && key.low == 0 && s.*key.number < 0) problem(where + " " + value + " is below 0.");
+    }
     if (s.idleSystem == "Y" && s.idleTime < 1)
         problem("Idle System/IdleTime " + std::to_string(s.idleTime) + " makes no announcement at all.");
 }
@@ -129,7 +125,7 @@ void Checker::list(const char* name, const char* what, const std::function<std::
 }
 
 void Checker::accounts() {
-    const char* name = "users.txt";
+    const char* name = files::accounts;
     bool present = false;
     std::size_t count = 0;
     std::vector<std::string> all = lines(name, present);
@@ -150,13 +146,13 @@ CheckReport checkDataDirectory(const std::string& directory) {
     check.found("Data directory: " + (directory.empty() ? std::string(".") : directory));
     check.settings();
     check.accounts();
-    check.list("admin.txt", "Administrators", unusableName);
-    check.list("mods.txt", "Moderators", unusableName);
-    check.list("banned.txt", "Banned names", unusableName);
-    check.list("IPs.txt", "Banned addresses", unusableAddress);
-    check.list("RestrictedChannels.txt", "Restricted channels", unusableChannel);
-    check.list("AllowedChannels.txt", "Allowed channels", unusableChannel);
-    check.list("Idles.txt", "Idle messages", anyMessage);
+    check.list(files::administrators, "Administrators", unusableName);
+    check.list(files::moderators, "Moderators", unusableName);
+    check.list(files::bannedNames, "Banned names", unusableName);
+    check.list(files::bannedAddresses, "Banned addresses", unusableAddress);
+    check.list(files::restrictedChannels, "Restricted channels", unusableChannel);
+    check.list(files::allowedChannels, "Allowed channels", unusableChannel);
+    check.list(files::idleMessages, "Idle messages", anyMessage);
     int problems = check.report.problems;
     check.found(problems == 0 ? "No problems found." : std::to_string(problems) + (problems == 1 ? " problem" : " problems") + " found.");
     return check.report;

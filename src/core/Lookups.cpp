@@ -1,4 +1,4 @@
-#include "staff/Lookups.h"
+#include "core/Lookups.h"
 
 #include "host/CodePage.h"
 #include "host/TextFile.h"
