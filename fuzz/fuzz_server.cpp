@@ -1,9 +1,11 @@
 // The whole server over the fake host, driven by a script of events that the input spells out:
-// clients connecting, bytes and packets arriving on any connection, peers closing, every timer
-// ticking, the clock moving, and operator console lines. Events interleave freely, so a close can
-// land between any two steps of a broadcast, a kick walk or a reaping round. After every event the
-// socket array and the user table must still describe each other; at the end the chat view must
-// account for its own length. Crashes and undefined behaviour are caught by the sanitizers.
+// clients connecting, bytes and packets arriving on any connection, peers closing or ceasing to
+// read, every timer ticking, the clock moving, and operator console lines. Like a turn of the real
+// loop, several events may run as one batch, so a close, an accept or a client passing the send
+// limit can fall between two handlers of one turn, before the work left for after handlers (the
+// drops of clients over the limit, the freeing of unloaded sockets). After every event the socket
+// array and the user table must still describe each other; at the end the chat view must account
+// for its own length. Crashes and undefined behaviour are caught by the sanitizers.
 #include <unistd.h>
 
 #include <cstddef>
@@ -130,8 +132,9 @@ void checkTables(const Server& server, const FakeHost& host) {
     if (count < 1) broken("the socket array lost element 0");
     for (const auto& slot : server.sckRecv)
         if (!slot.socket) broken("a null socket in the array");
-    // The server made every socket the host knows and still holds each one.
-    if (host.sockets().size() != server.sckRecv.size()) broken("sockets leaked or lost");
+    // The server made every socket the host knows and still holds each one, in the array or, until
+    // the end of the turn, aside.
+    if (host.sockets().size() != server.sckRecv.size() + server.unloadedSockets.size()) broken("sockets leaked or lost");
     for (const auto& [number, record] : server.users)
         if (number < 0 || number >= count) broken("a user record beyond the socket array");
     if (server.lblUsers.rfind("Total Users: ", 0) != 0) broken("the count label lost its wording");
@@ -198,9 +201,9 @@ void tuneSettings(Server& server, std::uint8_t flags) {
     if (flags & 0x10) server.settings.idleTime = 1;
 }
 
-void runEvent(Server& server, FakeHost& host, Script& script) {
+void runEvent(Server& server, FakeHost& host, Script& script, bool inBatch = false) {
     std::uint8_t op = script.byte();
-    switch (op % 16) {
+    switch (op % 18) {
         case 0: {  // a client connects
             int connected = 0;
             for (int i = 0; i < murmur::socketCount(server); ++i)
@@ -293,7 +296,25 @@ void runEvent(Server& server, FakeHost& host, Script& script) {
         case 14:  // time passes
             host.ticks += static_cast<std::int32_t>(script.byte()) * 150;
             break;
-        default: {  // a packet split across two arrivals on one connection
+        case 16: {  // a peer stops reading, so its output piles up towards the send limit, or catches up
+            int number = 0;
+            FakeSocket* socket = socketFor(server, script.byte(), number);
+            socket->reading = !socket->reading;
+            if (socket->reading) socket->unsent = 0;
+            break;
+        }
+        case 17: {  // several events in one turn of the loop
+            if (inBatch) break;
+            int count = 1 + script.byte() % 8;
+            host.runHandler([&] {
+                for (int i = 0; i < count && !script.done(); ++i) {
+                    runEvent(server, host, script, true);
+                    checkTables(server, host);
+                }
+            });
+            break;
+        }
+        case 15: {  // a packet split across two arrivals on one connection
             std::uint8_t which = script.byte();
             std::string packet = murmur::test::frame(2, murmur::test::fields({script.pick(kNames), script.bytes()}));
             std::size_t cut = packet.empty() ? 0 : script.byte() % packet.size();
@@ -322,6 +343,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Server server(host, dir);
     murmur::wireHandlers(server);
     host.runHandler([&] { murmur::startUp(server); });
+    // Small enough that a client which stops reading passes it within a short script.
+    server.limits.sendLimit = 2048;
     std::uint8_t tuning = script.byte();
     tuneSettings(server, tuning);
     checkTables(server, host);
@@ -329,6 +352,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int events = 0; events < kMostEvents && !script.done(); ++events) {
         runEvent(server, host, script);
         checkTables(server, host);
+        if (!server.unloadedSockets.empty()) broken("an unloaded socket outlived its turn");
     }
     checkChatView(server);
     if (tuning & 0x80) host.runHandler([&] { murmur::shutDown(server); });

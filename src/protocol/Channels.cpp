@@ -2,6 +2,7 @@
 
 #include "core/ChatView.h"
 #include "core/Framing.h"
+#include "core/Texts.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
 #include "core/Packets.h"
@@ -52,9 +53,8 @@ void handleJoinChannel(Server& server, ConnectionNumber connection, clsUserData&
                        const std::vector<std::string_view>& fields) {
     std::string_view statedName = fields[0];
     std::string requested(fields[1]);
-    std::string lowered = codepage::toLower(requested);
-    if (lowered == "main") requested = "Main";
-    if (lowered == "the void") requested = "The Void";
+    if (codepage::equalsNoCase(requested, texts::mainChannel)) requested = texts::mainChannel;
+    if (codepage::equalsNoCase(requested, texts::voidChannel)) requested = texts::voidChannel;
     if (requested.size() > maxChannelLength)
         return sendNotice(server, connection, kTooLong, NoticeKind::refusal);
 

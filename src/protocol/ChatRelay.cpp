@@ -3,6 +3,7 @@
 #include "core/ChatView.h"
 #include "core/Connections.h"
 #include "core/Framing.h"
+#include "core/Texts.h"
 #include "guard/Counting.h"
 #include "host/CodePage.h"
 #include "core/Packets.h"
@@ -13,7 +14,6 @@ namespace murmur {
 namespace {
 
 constexpr const char* kNoOneHears = "No one can hear you.";
-constexpr const char* kNotOnline = "That user is not online.";
 
 bool isBlank(std::string_view text) { return text.find_first_not_of(' ') == std::string_view::npos; }
 
@@ -27,7 +27,7 @@ void handleChat(Server& server, ConnectionNumber connection, clsUserData& sender
     std::string_view stated = fields[0];
     std::string_view text = fields[1];
     std::string channel = sender.channel;
-    if (codepage::toLower(channel) == "the void") return;
+    if (codepage::equalsNoCase(channel, texts::voidChannel)) return;
 
     if (server.globalFilter.count(codepage::toLower(stated))) {
         std::string copy = framePacket(out::pktChat, joinFields({"(Muted) " + std::string(stated), text}));
@@ -85,7 +85,7 @@ void handleWhisper(Server& server, ConnectionNumber connection, const std::vecto
         sendPacket(server, out::pktWhisper, number, joinFields({from, text}));
         return;
     }
-    sendNotice(server, connection, kNotOnline, NoticeKind::refusal);
+    sendNotice(server, connection, texts::notOnline, NoticeKind::refusal);
 }
 
 }  // namespace murmur

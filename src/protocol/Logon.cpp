@@ -7,6 +7,7 @@
 #include "core/DataFiles.h"
 #include "core/Framing.h"
 #include "core/Settings.h"
+#include "core/Texts.h"
 #include "core/UserList.h"
 #include "guard/Counting.h"
 #include "host/CodePage.h"
@@ -90,16 +91,16 @@ void accept(Server& server, ConnectionNumber connection, clsUserData& record, st
                                           std::to_string(ping) + "ms ping)"}});
     sendPacket(server, out::pktWelcome, connection, joinFields({server.titleText, rank.name}));
     server.host.loop().yield();
-    sendPacket(server, out::pktJoinResult, connection, joinFields({"Main", "success"}));
+    sendPacket(server, out::pktJoinResult, connection, joinFields({texts::mainChannel, "success"}));
     std::string pingText = std::to_string(ping);
     sendToAllConnected(server, out::pktUserLoggedOn, joinFields({listName, productCode, pingText}), connection);
     std::string joined = framePacket(out::pktUserJoinedChannel, listName);
     for (const auto& [number, record] : server.users)
-        if (codepage::equalsNoCase(record.channel, "main")) sendFrame(server, number, joined);
+        if (codepage::equalsNoCase(record.channel, texts::mainChannel)) sendFrame(server, number, joined);
     addToUserList(server, listName);
     refreshCountLabel(server);
 
-    record.channel = "Main";
+    record.channel = texts::mainChannel;
     record.authString = rank.name;
     record.originalName = std::string(name);
     record.isQueueSharing = code == kQueueSharingProduct;

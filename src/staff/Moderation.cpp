@@ -2,6 +2,7 @@
 #include "core/ChatView.h"
 #include "core/Connections.h"
 #include "core/Framing.h"
+#include "core/Texts.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
 #include "staff/CommandCall.h"
@@ -12,10 +13,8 @@ namespace {
 
 constexpr const char* kNotPresent = "That user isn't present in the channel.";
 constexpr const char* kNotLoggedOn = "That user is not logged on.";
-constexpr const char* kNotOnline = "That user is not online.";
 constexpr const char* kNotBanned = "That user is not banned.";
 constexpr const char* kNoMovingStaff = "The move command may not be used on staff.";
-constexpr const char* kVoid = "The Void";
 
 // A notice of kind "1" to every connected client in the channel.
 void noticeToChannel(Server& server, std::string_view channel, std::string_view text) {
@@ -79,14 +78,14 @@ void kickOrBan(CommandCall& call) {
     victim = server.users.find(targetNumber);
     if (!victim) return;
     std::string oldChannel = victim->channel;
-    victim->channel = kVoid;
-    sendPacket(server, out::pktJoinResult, targetNumber, joinFields({kVoid, "success"}));
+    victim->channel = texts::voidChannel;
+    sendPacket(server, out::pktJoinResult, targetNumber, joinFields({texts::voidChannel, "success"}));
     leftChannel(server, targetNumber, listName, oldChannel);
 }
 
 void unban(const CommandCall& call) {
     Server& server = call.server;
-    if (!findRecordByName(server, call.target())) return call.reply(kNotOnline, NoticeKind::refusal);
+    if (!findRecordByName(server, call.target())) return call.reply(texts::notOnline, NoticeKind::refusal);
     const clsUserData* caller = call.callerRecord();
     if (!caller) return call.reply(kNotBanned, NoticeKind::refusal);  // the console stands in no channel
     std::string channel = caller->channel;

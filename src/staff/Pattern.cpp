@@ -46,7 +46,7 @@ std::vector<Token> tokenize(std::string_view pattern) {
             std::size_t close = pattern.find(']', i + 1);
             std::string_view inside = pattern.substr(i + 1, close - i - 1);
             i = close;
-            if (inside.empty()) continue;  // "[]" matches no character at all
+            if (inside.empty()) continue;  // "[]" takes no character: it matches the empty string
             bool negated = inside[0] == '!';
             if (negated) inside.remove_prefix(1);
             tokens.push_back({Token::list, 0, negated, inside});

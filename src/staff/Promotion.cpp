@@ -2,6 +2,7 @@
 #include "core/ChatView.h"
 #include "core/DataFiles.h"
 #include "core/Framing.h"
+#include "core/Texts.h"
 #include "core/UserList.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
@@ -12,7 +13,6 @@ namespace murmur {
 namespace {
 
 constexpr const char* kNoMutingStaff = "You cannot mute staff.";
-constexpr const char* kNotOnline = "That user is not online.";
 constexpr const char* kNotMuted = "That user is not globally muted.";
 constexpr const char* kNotPresent = "User is not present on Murmur.";
 
@@ -37,7 +37,7 @@ void mute(const CommandCall& call) {
     std::string key = codepage::toLower(pieceAfter(call.raw, call.command()));
     bool online = false;
     for (const auto& entry : server.lstUsers) online = online || codepage::toLower(stripPrefix(entry)) == key;
-    if (!online) return call.reply(kNotOnline, NoticeKind::refusal);
+    if (!online) return call.reply(texts::notOnline, NoticeKind::refusal);
 
     server.globalFilter.insert(key);
     addChat(server, {{colour::green, "Added \"" + key + "\" to the global filter."}});

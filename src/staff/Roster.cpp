@@ -11,10 +11,6 @@ StaffRank lookupStaff(const Server& server, std::string_view name) {
     return {"normal", 3};
 }
 
-std::string lookupStaffRank(const Server& server, std::string_view name) { return lookupStaff(server, name).name; }
-
-std::uint8_t lookupStaffCode(const Server& server, std::string_view name) { return lookupStaff(server, name).code; }
-
 std::string_view staffPrefix(std::string_view rank) {
     if (rank == "admin") return "%";
     if (rank == "moderator") return "@";

@@ -16,8 +16,6 @@ struct StaffRank {
 };
 
 StaffRank lookupStaff(const Server& server, std::string_view name);
-std::string lookupStaffRank(const Server& server, std::string_view name);
-std::uint8_t lookupStaffCode(const Server& server, std::string_view name);
 
 // The display prefix of a rank: "%" for administrators, "@" for moderators.
 std::string_view staffPrefix(std::string_view rank);

@@ -17,6 +17,8 @@ bool FakeSocket::accept(RequestId request) {
     host_.pending_.erase(it);
     state_ = sckConnected;
     inbox_.clear();
+    reading = true;
+    unsent = 0;
     host_.lastAccepted_ = this;
     return true;
 }
