@@ -1,6 +1,5 @@
 // The bounds that keep the server's resources for the clients it serves: connections that never
-// log on, a client that stops reading, too many connections, and a settings file that survives a
-// killed server.
+// log on, too many connections, and a settings file that survives a killed server.
 #include <csignal>
 #include <thread>
 
@@ -22,33 +21,6 @@ TEST_F(Limits, SilentConnectionsAreClosedAfterTheLogonTimeoutWhileAUserStaysServ
     for (auto& client : silent) ASSERT_EQ(client->waitClosed(15s), "");  // without a word
     user.send(frame(2, fields({"alice", "anyone?"})));
     EXPECT_EQ(user.takePackets(1), Packets{packet(3, {"No one can hear you.", "1"})});
-}
-
-TEST_F(Limits, AClientThatStopsReadingIsDroppedAndTheOthersGetEveryLine) {
-    run(kNoSpam, {"--send-limit", "100000"});
-    WireClient stalled(port, 4096), listener(port), talker(port);
-    logOn(stalled, "stalled");
-    logOn(listener, "listener");
-    logOn(talker, "talker");
-    ASSERT_TRUE(server->waitForLine("nickname: talker"));
-    const std::string text(180, 'x');
-    Packets heard, told;
-    // The listener keeps up with the talker, so only the stalled client's output piles up.
-    for (int sent = 0; sent < 5000;) {
-        std::string burst;
-        for (int i = 0; i < 100; ++i, ++sent) burst += frame(2, fields({"talker", std::to_string(sent) + text}));
-        talker.send(burst);
-        talker.takePackets(0, 0ms);  // answers its pings, or it would be taken for dead
-        while (heard.size() < static_cast<std::size_t>(sent)) {
-            Packets more = listener.takePackets(1, 5s);
-            ASSERT_FALSE(more.empty()) << heard.size() << " lines heard";
-            for (const Packet& p : more) (p.id == 2 ? heard : told).push_back(p);
-        }
-    }
-    for (int i = 0; i < 5000; ++i) ASSERT_EQ(heard[i], packet(2, {"talker", std::to_string(i) + text}));
-    // Of the arrivals of the other two in Main, and of the stalled client leaving.
-    EXPECT_NE(std::find(told.begin(), told.end(), packet(4, {"stalled"})), told.end());
-    EXPECT_TRUE(server->waitForText(loggedOut(1)));
 }
 
 TEST_F(Limits, ConnectionsBeyondTheLimitAreClosedAtOnce) {

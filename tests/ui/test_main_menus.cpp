@@ -1,4 +1,4 @@
-// The operator window's menus: what each item is called, one dialog of each kind, and quitting.
+// The operator window's menus: one dialog of each kind, and quitting.
 #include <QtTest>
 #include <QtWidgets>
 #include <gtest/gtest.h>
@@ -14,8 +14,6 @@
 
 namespace murmur::test {
 namespace {
-
-using Lines = std::vector<std::string>;
 
 class MainMenusTest : public ::testing::Test {
 protected:
@@ -44,22 +42,6 @@ protected:
     frmMain* window = new frmMain(server);
 };
 
-TEST_F(MainMenusTest, TheMenuBarHoldsEveryItemUnderItsName) {
-    // "caption=objectName", a separator's caption "-".
-    Lines items;
-    for (QAction* menu : window->menuBar()->actions()) {
-        items.push_back(menu->text().toStdString() + "=" + menu->menu()->objectName().toStdString());
-        for (QAction* a : menu->menu()->actions())
-            items.push_back("  " + (a->isSeparator() ? "-" : a->text().toStdString()) + "=" +
-                            a->objectName().toStdString());
-    }
-    EXPECT_EQ(items, (Lines{"Server=mnuServer", "  Settings=mnuSettings", "  -=mnuDiv2", "  Quit=mnuQuit",
-                            "Tools=mnuTools", "  Add Restricted Channels ...=mnuRestChan", "  Manage Users=mnuUsers",
-                            "  Manage Idle System=mnuIdleSystem", "Window=mnuWindow",
-                            "  Minimize To Tray=mnuMinToTray", "Help=mnuHelp", "  About=mnuAbout"}));
-    EXPECT_EQ(window->windowTitle().toStdString(), "Murmur Server v1.2 by Halden - Server Listener");
-}
-
 TEST_F(MainMenusTest, EachDialogOpensOnceAndManageUsersDoesNothing) {
     window->mnuUsers->trigger();
     EXPECT_TRUE(window->findChildren<QDialog*>().isEmpty());
@@ -80,6 +62,7 @@ TEST_F(MainMenusTest, QuitClosesTheDialogsAndSavesTheSettings) {
     window->mnuQuit->trigger();
     EXPECT_EQ(open(), (std::vector<int>{0, 0, 0, 0}));
     EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->windowTitle().toStdString(), "Murmur Server v1.2 by Halden - Server Listener");
     EXPECT_EQ(dir.read("MMConf.ini").rfind("[Server]\r\nPort=4800\r\n", 0), 0u);
 }
 

@@ -1,5 +1,5 @@
 // The operator's window follows the server's state: chat lines in their colours, the user list and
-// its count, the console line, and the twips layout of the form.
+// its count, and the console line.
 #include <QtTest>
 #include <QtWidgets>
 #include <gtest/gtest.h>
@@ -80,28 +80,6 @@ TEST_F(MainWindowTest, EnterHandsEachEntryToTheServerAndOffersItOnce) {
     Lines offered;
     for (int i = 0; i < window.txtConsole->count(); ++i) offered.push_back(window.txtConsole->itemText(i).toStdString());
     EXPECT_EQ(offered, (Lines{"café €5", "hello"}));
-}
-
-// The chat view takes what the user-list column and the console band leave, but never shrinks
-// below zero: then it keeps its last size and the others follow its edges.
-TEST_F(MainWindowTest, ControlsFollowTheWindowSizeInTwips) {
-    const int column = window.twips(2175), band = window.twips(1065);
-    QWidget* area = window.centralWidget();
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    EXPECT_EQ(area->size(), QSize(window.twips(10200), window.twips(5220)));
-    for (QSize size : {QSize(640, 480), QSize(column - 20, 400), QSize(700, band - 10)}) {
-        SCOPED_TRACE(size.width());
-        const QSize before = window.rtbChat->size();
-        window.resize(size + QSize(0, window.menuBar()->height()));
-        QCoreApplication::processEvents();
-        const int w = area->width() < column ? before.width() : area->width() - column;
-        const int h = area->height() < band ? before.height() : area->height() - band;
-        EXPECT_EQ(window.rtbChat->geometry(), QRect(0, 0, w, h));
-        EXPECT_EQ(window.lblUsers->geometry(), QRect(w + 1, 0, column, window.twips(495)));
-        EXPECT_EQ(window.lstUsers->geometry().topLeft(), QPoint(w + 1, window.twips(480)));
-        EXPECT_EQ(window.txtConsole->geometry(), QRect(0, h, w + 1, band));
-    }
 }
 
 }  // namespace
