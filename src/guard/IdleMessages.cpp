@@ -4,9 +4,9 @@
 #include "core/ChatView.h"
 #include "core/Connections.h"
 #include "core/Framing.h"
+#include "core/Packets.h"
 #include "guard/Guard.h"
 #include "host/TextFile.h"
-#include "core/Packets.h"
 
 namespace murmur {
 namespace {

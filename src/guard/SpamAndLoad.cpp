@@ -3,12 +3,12 @@
 #include "core/ChatView.h"
 #include "core/Connections.h"
 #include "core/Framing.h"
+#include "core/Lookups.h"
+#include "core/Packets.h"
 #include "core/UserList.h"
 #include "guard/Guard.h"
 #include "host/CodePage.h"
-#include "core/Packets.h"
 #include "staff/Bans.h"
-#include "core/Lookups.h"
 
 namespace murmur {
 namespace {

@@ -3,10 +3,10 @@
 #include "core/ChatView.h"
 #include "core/Connections.h"
 #include "core/Framing.h"
+#include "core/Packets.h"
 #include "core/Texts.h"
 #include "guard/Counting.h"
 #include "host/CodePage.h"
-#include "core/Packets.h"
 #include "staff/Commands.h"
 #include "staff/Roster.h"
 

@@ -6,15 +6,15 @@
 #include "core/Connections.h"
 #include "core/DataFiles.h"
 #include "core/Framing.h"
+#include "core/Lookups.h"
+#include "core/Packets.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
 #include "core/UserList.h"
 #include "guard/Counting.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
-#include "core/Packets.h"
 #include "staff/Bans.h"
-#include "core/Lookups.h"
 #include "staff/Roster.h"
 
 namespace murmur {

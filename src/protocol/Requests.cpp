@@ -6,9 +6,9 @@
 #include "core/ChatView.h"
 #include "core/Connections.h"
 #include "core/Framing.h"
-#include "host/CodePage.h"
-#include "core/Packets.h"
 #include "core/Lookups.h"
+#include "core/Packets.h"
+#include "host/CodePage.h"
 
 namespace murmur {
 namespace {

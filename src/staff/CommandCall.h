@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Server.h"
 #include "core/Packets.h"
+#include "core/Server.h"
 
 namespace murmur {
 

@@ -4,10 +4,10 @@
 
 #include "core/ChatView.h"
 #include "core/Connections.h"
+#include "core/Lookups.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
 #include "staff/CommandCall.h"
-#include "core/Lookups.h"
 
 namespace murmur {
 namespace {

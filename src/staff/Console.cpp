@@ -5,9 +5,9 @@
 #include "core/ChatView.h"
 #include "core/Connections.h"
 #include "core/Framing.h"
+#include "core/Packets.h"
 #include "core/UserList.h"
 #include "host/CodePage.h"
-#include "core/Packets.h"
 #include "staff/CommandCall.h"
 #include "staff/Commands.h"
 

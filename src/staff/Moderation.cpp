@@ -2,11 +2,11 @@
 #include "core/ChatView.h"
 #include "core/Connections.h"
 #include "core/Framing.h"
+#include "core/Lookups.h"
 #include "core/Texts.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
 #include "staff/CommandCall.h"
-#include "core/Lookups.h"
 
 namespace murmur {
 namespace {

@@ -2,12 +2,12 @@
 #include "core/ChatView.h"
 #include "core/DataFiles.h"
 #include "core/Framing.h"
+#include "core/Lookups.h"
 #include "core/Texts.h"
 #include "core/UserList.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
 #include "staff/CommandCall.h"
-#include "core/Lookups.h"
 
 namespace murmur {
 namespace {

@@ -2,12 +2,12 @@
 #include "core/ChatView.h"
 #include "core/Connections.h"
 #include "core/Framing.h"
+#include "core/Lookups.h"
 #include "core/UserList.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
 #include "staff/Bans.h"
 #include "staff/CommandCall.h"
-#include "core/Lookups.h"
 #include "staff/Pattern.h"
 
 namespace murmur {

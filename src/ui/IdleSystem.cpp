@@ -30,7 +30,7 @@ std::optional<std::int16_t> parseIdleTime(const QString& text) {
     auto value = parseNumeric(fromQString(text));
     if (!value || std::floor(*value) != *value) return std::nullopt;
     auto minutes = toInt16(*value);
-    if (!minutes || *minutes < 1) return std::nullopt;
+    if (!minutes || *minutes < settingKey(Settings::idIdleTime).low) return std::nullopt;
     return minutes;
 }
 

@@ -36,12 +36,7 @@ constexpr const char* kLoadTimeRange = "The load protection time must be a whole
 constexpr const char* kUdpTip =
     "From the next start the server listens on 127.0.0.1 only, so only clients on this computer can connect.";
 
-// The spam window is a 16-bit count of milliseconds: 32 seconds is the most it holds, and a larger
-// value saved to MMConf.ini would stop the next start-up.
-constexpr int kMaxSpamSeconds = 32;
-constexpr int kMaxLoadSeconds = 60;
 constexpr int kMillisecondsPerSecond = 1000;
-constexpr int kLargest = 32767;
 
 constexpr const char* kLook =
     "QWidget { color: white; background-color: black; font-family: \"MS Sans Serif\"; }"
@@ -68,8 +63,10 @@ FieldPair readPair(const QLineEdit* first, const QLineEdit* second) {
     return {true, toInt16(*a), toInt16(*b)};
 }
 
-bool within(const std::optional<std::int16_t>& value, int low, int high) {
-    return value && *value >= low && *value <= high;
+// Within what the setting's key in MMConf.ini may hold.
+bool within(const std::optional<std::int16_t>& value, Settings::Id id) {
+    const SettingKey& key = settingKey(id);
+    return value && *value >= key.low && *value <= key.high;
 }
 
 QString decimal(std::int16_t value) { return QString::number(value); }
@@ -197,15 +194,15 @@ void frmSettings::save() {
     auto portNumber = parseNumeric(fromQString(txtPort->text()));
     if (!portNumber) return messageBox(this, kPortNotNumeric);
     auto port = toInt16(*portNumber);
-    if (!within(port, 1, kLargest)) return messageBox(this, portRangeMessage);
+    if (!within(port, Settings::idPort)) return messageBox(this, portRangeMessage);
 
     FieldPair spam = readPair(txtSpamMessages, txtSpamTime);
     FieldPair load = readPair(txtLoadConnects, txtLoadTime);
-    if (spam.taken && !within(spam.first, 0, kLargest)) return messageBox(this, kSpamMessagesRange);
-    if (spam.taken && !within(spam.second, 0, kMaxSpamSeconds)) return messageBox(this, kSpamTimeRange);
-    if (load.taken && !within(load.first, 0, kLargest)) return messageBox(this, kLoadConnectsRange);
+    if (spam.taken && !within(spam.first, Settings::idMessageCount)) return messageBox(this, kSpamMessagesRange);
+    if (spam.taken && !within(spam.second, Settings::idSecondsToCheck)) return messageBox(this, kSpamTimeRange);
+    if (load.taken && !within(load.first, Settings::idAmountOfConnections)) return messageBox(this, kLoadConnectsRange);
     // Above 60 but within 16 bits is the older refusal below, after the numbers are stored.
-    if (load.taken && !within(load.second, 0, kLargest)) return messageBox(this, kLoadTimeRange);
+    if (load.taken && !(load.second && *load.second >= 0)) return messageBox(this, kLoadTimeRange);
 
     bool loadTimeTooGreat = false;
     server_.host.loop().runHandler([&] {
@@ -221,7 +218,7 @@ void frmSettings::save() {
             s.known.set(Settings::idAmountOfConnections).set(Settings::idAmountOfTime);
         }
         // The numbers above stay stored even so, and reach MMConf.ini at shutdown.
-        if (s.amountOfTime > kMaxLoadSeconds) {
+        if (s.amountOfTime > settingKey(Settings::idAmountOfTime).high) {
             loadTimeTooGreat = true;
             return;
         }

@@ -1,12 +1,18 @@
 // The operator's window follows the server's state: chat lines in their colours, the user list and
-// its count, and the console line.
+// its count, and the console line. Its menus open one dialog of each kind, and quitting.
 #include <QtTest>
 #include <QtWidgets>
 #include <gtest/gtest.h>
 
+#include "core/Lifecycle.h"
 #include "core/UserList.h"
 #include "support/ServerFixture.h"
+#include "ui/About.h"
+#include "ui/IdleSystem.h"
 #include "ui/MainWindow.h"
+#include "ui/RestrictedChannels.h"
+#include "ui/SettingsDialog.h"
+#include "ui/Shell.h"
 
 namespace murmur::test {
 namespace {
@@ -15,10 +21,22 @@ using Lines = std::vector<std::string>;
 
 class MainWindowTest : public ::testing::Test {
 protected:
+    MainWindowTest() {
+        setMessageListener([](const QString&) {});
+        setAddressListener([](const QString&) {});
+        startUp(server);
+        window->showAfterStartUp();
+        QApplication::processEvents();
+    }
+    ~MainWindowTest() override {
+        delete window;
+        setMessageListener(nullptr);
+        setAddressListener(nullptr);
+    }
     // Each paragraph of the chat view as its runs of one colour, "text=#colour" joined by "|".
     Lines chat() const {
         Lines out;
-        for (QTextBlock block = window.rtbChat->document()->begin(); block.isValid(); block = block.next()) {
+        for (QTextBlock block = window->rtbChat->document()->begin(); block.isValid(); block = block.next()) {
             std::string runs;
             for (auto it = block.begin(); !it.atEnd(); ++it)
                 runs += (runs.empty() ? "" : "|") + it.fragment().text().toStdString() + "=" +
@@ -30,23 +48,28 @@ protected:
     // The list's entries and then the label.
     Lines users() const {
         Lines out;
-        for (int i = 0; i < window.lstUsers->count(); ++i) out.push_back(window.lstUsers->item(i)->text().toStdString());
-        out.push_back(window.lblUsers->text().toStdString());
+        for (int i = 0; i < window->lstUsers->count(); ++i) out.push_back(window->lstUsers->item(i)->text().toStdString());
+        out.push_back(window->lblUsers->text().toStdString());
         return out;
+    }
+    // How many of each dialog are open: settings, restricted channels, idle system, about.
+    std::vector<int> open() {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return {int(window->findChildren<frmSettings*>().size()), int(window->findChildren<frmRestricted*>().size()),
+                int(window->findChildren<frmIdleSystem*>().size()), int(window->findChildren<frmAbout*>().size())};
     }
 
     TempDir dir;
     FakeHost host;
     Server server{host, dir.path()};
-    frmMain window{server};
+    frmMain* window = new frmMain(server);
 };
 
 TEST_F(MainWindowTest, ChatLinesAppearInTheirColoursUntilCleared) {
     addChat(server, {{colour::red, "x"}, {colour::yellow, "y"}});
     // Windows-1252 bytes show as their characters.
     addChat(server, {{colour::green, "caf\xE9 "}, {colour::cyan, "\x80"}, {colour::blue, "5"}});
-    EXPECT_EQ(window.rtbChat->toPlainText().toStdString(), "[12:34:56] xy\n[12:34:56] café €5\n");
-    EXPECT_EQ(chat(), (Lines{"[12:34:56] =#ffffff|x=#ff0000|y=#ffff00",
+    EXPECT_EQ(chat(), (Lines{"[12:34:56] =#ffffff|Listening on port 4800...=#ffff00", "[12:34:56] =#ffffff|x=#ff0000|y=#ffff00",
                              "[12:34:56] =#ffffff|café =#00ff00|€=#00ffff|5=#0066cc", ""}));
     server.rtbChat.clear();
     addChat(server, {{colour::yellow, "again"}});
@@ -69,7 +92,7 @@ TEST_F(MainWindowTest, UserListAndCountLabelFollowTheServer) {
 TEST_F(MainWindowTest, EnterHandsEachEntryToTheServerAndOffersItOnce) {
     Lines entries;
     server.consoleHandler = [&](const std::string& text) { entries.push_back(text); };
-    QLineEdit* edit = window.txtConsole->lineEdit();
+    QLineEdit* edit = window->txtConsole->lineEdit();
     // "café €5" typed one key a character, an empty entry, and "hello" again.
     for (QString text : {QStringLiteral("hello"), QStringLiteral("café €5"), QString(), QStringLiteral("hello")}) {
         for (QChar c : text) QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
@@ -78,8 +101,32 @@ TEST_F(MainWindowTest, EnterHandsEachEntryToTheServerAndOffersItOnce) {
     }
     EXPECT_EQ(entries, (Lines{"hello", "caf\xE9 \x80" "5", "hello"}));
     Lines offered;
-    for (int i = 0; i < window.txtConsole->count(); ++i) offered.push_back(window.txtConsole->itemText(i).toStdString());
+    for (int i = 0; i < window->txtConsole->count(); ++i) offered.push_back(window->txtConsole->itemText(i).toStdString());
     EXPECT_EQ(offered, (Lines{"café €5", "hello"}));
+}
+
+TEST_F(MainWindowTest, EachDialogOpensOnceAndManageUsersDoesNothing) {
+    window->mnuUsers->trigger();
+    EXPECT_TRUE(window->findChildren<QDialog*>().isEmpty());
+    for (int round = 0; round < 2; ++round)
+        for (QAction* item : {window->mnuSettings, window->mnuRestChan, window->mnuIdleSystem, window->mnuAbout})
+            item->trigger();
+    EXPECT_EQ(open(), (std::vector<int>{1, 1, 1, 1}));
+    // A closed dialog is gone; the next click makes a fresh one.
+    window->findChild<frmAbout*>()->close();
+    EXPECT_EQ(open(), (std::vector<int>{1, 1, 1, 0}));
+    window->mnuAbout->trigger();
+    EXPECT_EQ(open(), (std::vector<int>{1, 1, 1, 1}));
+}
+
+TEST_F(MainWindowTest, QuitClosesTheDialogsAndSavesTheSettings) {
+    window->mnuSettings->trigger();
+    window->mnuIdleSystem->trigger();
+    window->mnuQuit->trigger();
+    EXPECT_EQ(open(), (std::vector<int>{0, 0, 0, 0}));
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->windowTitle().toStdString(), "Murmur Server v1.2 by Halden - Server Listener");
+    EXPECT_EQ(dir.read("MMConf.ini").rfind("[Server]\r\nPort=4800\r\n", 0), 0u);
 }
 
 }  // namespace

@@ -1,30 +1,112 @@
-// Accepts fill the socket array without gaps; a client's close is reported and cleaned up.
+// A connection's life: accepted into the socket array without gaps, its bytes cut into whole
+// packets whatever the reads look like, logged on into "Main" or refused with a fixed text and
+// ending, and its close reported and cleaned up.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <filesystem>
+
 #include "core/Connections.h"
+#include "core/Framing.h"
+#include "protocol/Logon.h"
 #include "support/ServerFixture.h"
 
 namespace murmur::test {
 namespace {
 
-using Lines = std::vector<std::string>;
 using Packets = std::vector<Packet>;
+using Lines = std::vector<std::string>;
+using namespace std::string_literals;
+
+const Packet kJoinedMain = packet(13, {"Main", "success"});
+const std::string kAccounts = "alice:\r\namy:d\r\n";
+Packet welcome(const std::string& rank) { return packet(5, {"Murmur Server v1.2 by Halden", rank}); }
+std::string refused(const std::string& text) { return frame(3, fields({text, "0"})); }
+std::string logonFrame(const std::string& name, const std::string& password = "", const std::string& code = "1") {
+    return frame(1, fields({name, password, code}));
+}
 
 class ConnectionsTest : public ServerTest {
 protected:
     void SetUp() override { start(); }
+    const clsUserData* record(int c) const { return server->users.find(static_cast<ConnectionNumber>(c)); }
+    Lines eventsSince(std::size_t mark) const { return {host.events.begin() + static_cast<long>(mark), host.events.end()}; }
+    // Packets go to a recorder in place of their handlers, and conn is a fresh connection.
+    void recordPackets() {
+        server->packetHandler = [this](std::uint8_t id, ConnectionNumber c, std::string_view payload) {
+            dispatched.push_back({id, std::string(payload)});
+            if (onPacket) onPacket(c);
+        };
+        conn = connect();
+        chatLines();
+    }
+    Packets dispatched;
+    std::function<void(ConnectionNumber)> onPacket;
+    int conn = -1;
 };
+using LogonTest = ConnectionsTest;
+
+TEST_F(ConnectionsTest, PacketsAreDispatchedWholeAndInOrderWhateverTheReads) {
+    recordPackets();
+    deliver(conn, frame(2, fields({"bob", "hi"})) + frame(9, ""));
+    EXPECT_EQ(dispatched, (Packets{packet(2, {"bob", "hi"}), {9, ""}}));
+    std::string split = frame(2, fields({"bob", "hello"})) + frame(16, std::string(maxPayloadLength, 'a'));
+    deliver(conn, split.substr(0, 2));  // ends inside the length
+    deliver(conn, split.substr(2, 20));  // ends inside the largest payload there can be
+    EXPECT_EQ(dispatched.size(), 3u);
+    deliver(conn, split.substr(22));
+    EXPECT_EQ(dispatched.back(), (Packet{16, std::string(maxPayloadLength, 'a')}));
+    EXPECT_EQ(dispatched[2], packet(2, {"bob", "hello"}));
+}
+
+TEST_F(ConnectionsTest, AForeignIdOrAClosingHandlerEndsTheReadingOfWhatArrived) {
+    recordPackets();
+    deliver(conn, frame(18, "") + "\x14" + frame(2, fields({"bob", "lost"})));
+    deliver(conn, frame(9, ""));
+    EXPECT_EQ(dispatched, (Packets{{18, ""}, {9, ""}}));
+    EXPECT_EQ(socket(conn).state(), sckConnected);
+    onPacket = [this](ConnectionNumber c) { closeKeepingRecord(c); };
+    deliver(conn, frame(9, "") + frame(18, ""));
+    EXPECT_EQ(dispatched.size(), 3u);
+}
+
+TEST_F(ConnectionsTest, UnreadableLengthsAndFailingHandlersEndInTheGeneralRefusal) {
+    recordPackets();
+    const std::string expected = refusal("Your client is not compatible with this server.") +
+                                 refusal("See http://www.example.org/murmur/client/ for the latest client.");
+    onPacket = [](ConnectionNumber) { throw ClientFault("no target field"); };
+    for (const std::string& bytes : {"\x05x\0abc"s, "\x02" "65537\0"s, "\x02" "1234567890"s, "\x02\0"s, "\x02-1\0"s, "\x08" "1\0x"s}) {
+        SCOPED_TRACE(testing::PrintToString(bytes));
+        int c = connect();
+        deliver(c, bytes + frame(9, ""));
+        EXPECT_EQ(socket(c).takeSent(), expected);
+        EXPECT_EQ(chatLines(), Lines{"A poorly developed client has attempted to connect and was refused."});
+        EXPECT_EQ(lastLine().pieces[1].colour, colour::red);
+        EXPECT_EQ(socket(c).state(), sckClosed);
+        EXPECT_FALSE(server->users.contains(static_cast<ConnectionNumber>(c)));
+        EXPECT_EQ(socketCount(*server), c + 1);  // no leave notice, and the socket stays loaded
+        EXPECT_EQ(socket(conn).takeSent(), "");
+    }
+    EXPECT_EQ(dispatched, Packets{packet(8, {"x"})});
+}
+
+TEST_F(ConnectionsTest, SendPacketPutsOneFrameOnTheWireOnlyForConnectedSockets) {
+    int c = connect();
+    sendPacket(*server, 4, c, "abc");
+    sendPacket(*server, 10, c, "");
+    sendPacket(*server, 2, c, "a\0b\xff"s);
+    EXPECT_EQ(socket(c).takeSent(), "\x04" "3\0abc" "\x0a" "0\0" "\x02" "4\0a\0b\xff"s);
+    closeKeepingRecord(c);
+    sendPacket(*server, 4, c, "abc");
+    sendPacket(*server, 4, 7, "abc");  // beyond the array
+    EXPECT_EQ(socket(c).takeSent(), "");
+}
 
 TEST_F(ConnectionsTest, AcceptsTakeTheLowestFreeSocketAndOnlyTheHighestIsDestroyed) {
-    host.ticks = 5000;
-    EXPECT_EQ(connect("10.0.0.1"), 0);
-    EXPECT_EQ(connect("10.0.0.2"), 1);
-    EXPECT_EQ(connect("10.0.0.3"), 2);
-    EXPECT_EQ(server->users.find(1)->initialPing, 5000);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(connect(), i);
     socket(1).peerCloses();
     EXPECT_EQ(socketCount(*server), 3);
     EXPECT_EQ(connect("10.0.0.4"), 1);
-    EXPECT_EQ(socket(1).remoteAddress(), "10.0.0.4");
     socket(2).peerCloses();
     EXPECT_EQ(socketCount(*server), 2);
     socket(1).peerCloses();
@@ -49,11 +131,11 @@ TEST_F(ConnectionsTest, AClientsCloseIsReportedToTheOperatorAndEveryOtherConnect
     socket(bob).peerCloses();
     EXPECT_EQ(lastLine().pieces, (std::vector<ChatPiece>{{colour::white, "[12:34:56] "}, {colour::yellow, "Connection #2 ("},
         {colour::white, "from 10.0.0.3"}, {colour::yellow, ") has logged out of Murmur."}}));
-    EXPECT_EQ(received(admin), (std::vector<Packet>{{4, "BOB"}}));
-    EXPECT_EQ(received(waiting), (std::vector<Packet>{{4, "BOB"}}));
+    EXPECT_EQ(received(admin), (Packets{{4, "BOB"}}));
+    EXPECT_EQ(received(waiting), (Packets{{4, "BOB"}}));
     EXPECT_EQ(socket(gone).sent, "");
     EXPECT_FALSE(server->users.contains(static_cast<ConnectionNumber>(bob)));
-    EXPECT_EQ(server->lstUsers, std::vector<std::string>{"Admin"});
+    EXPECT_EQ(server->lstUsers, Lines{"Admin"});
     EXPECT_EQ(server->lblUsers, "Total Users: 1");
 
     socket(waiting).peerCloses();  // never logged on: an empty name
@@ -93,6 +175,163 @@ TEST_F(ConnectionsTest, ClientsOverTheSendLimitGoAfterTheBatchAndANewcomerInTheS
                                   "Connection #2 (from 10.0.0.1) has logged out of Murmur."}));
     EXPECT_EQ(received(dave), (Packets{packet(4, {"carol"}), packet(1, {"erin", "1", "0"}), {15, "erin"}, packet(4, {"bob"})}));
     EXPECT_EQ(server->lstUsers, (Lines{"alice", "dave", "erin"}));
+}
+
+TEST(PasswordHash, EachCharacterWalksItsKeyEntryAndWrapsPastTheEnds) {
+    for (const auto& [plain, stored] : std::vector<std::pair<std::string, std::string>>{
+             {"ab", "d\\"}, {"password", "s[un{hu^"}, {"\xfe", "6"}, {"ab\xfd", "d\\48"}, {"x\x06", "{50"}, {"abcdef\xfc", "d\\e_i_48"}})
+        EXPECT_EQ(hashPassword(plain), stored) << plain;
+}
+
+TEST_F(LogonTest, EveryRefusalHasItsTextAndItsEnding) {
+    enum End { drop, close, stay };  // closed and the record gone; closed, the record kept; only told
+    struct Case {
+        std::string bytes, sent; End end; bool counted;  // counted towards load control
+        std::string line = "", address = "10.0.0.1", users = kAccounts, blocker = "";
+    };
+    const std::string spoof = "Trying to spoof a mod / admin (don't use \"@\" or \"%\" to the left of your name)";
+    const std::string controls = "Names with control characters or colons are not permitted on Murmur.";
+    const std::string trouble = "The server could not check or store your account. Please try again later.";
+    const std::string accountFile = "The account file " + dir.file("users.txt");
+    const std::vector<Case> cases = {
+        {frame(1, fields({"bob", "pw"})), refusal("Your client is not compatible with this server."), close, false},
+        {logonFrame("bob", "", "1a"), refused("Invalid connection procedure."), drop, false},
+        {logonFrame("a b:c"), refused("Names with spaces are not permitted on Murmur."), drop, false},
+        {logonFrame("bob:x"), refused(controls), drop, false},
+        {logonFrame("bob\x1f"), refused(controls), drop, false},
+        {logonFrame(""), refused("You have tried logging in without a name."), drop, true},
+        {logonFrame("@bob"), refused(spoof), drop, true},
+        {logonFrame("%bob"), refused(spoof), drop, true},
+        {logonFrame("BOB"), refused("You have been banned from the server."), close, true,
+         "BOB has been banned, and is unable to connect.", "10.0.0.7"},
+        {logonFrame("mallory"), frame(3, "You are IPBanned from this server."), stay, true,
+         "mallory tried to connect, but they are IPBanned.", "10.0.0.7"},
+        {logonFrame("AMY", "b"), refused("The server requires validation. Invalid password."), close, true},
+        {logonFrame("amy"), refused("You didn't supply a password for your account."), close, true, "", "10.0.0.1", ""},
+        {logonFrame("eve", "x"), refused(trouble), drop, true, accountFile + " could not be read.", "10.0.0.1", "", "users.txt"},
+        {logonFrame("eve", "x"), refused(trouble), drop, true, accountFile + " could not be written.", "10.0.0.1", "", "users.txt.tmp"},
+        {logonFrame("ALICE"), refused("You tried logging in with a duplicate name."), drop, true},
+        {frame(9, "") + logonFrame("bob"), refused("Invalid action prior to logging on. You will be disconnected now."), close, false},
+    };
+    dir.write("banned.txt", "Bob\r\n");
+    dir.write("IPs.txt", "10.0.0.7\r\n");
+    dir.write("users.txt", kAccounts);
+    server->settings.authentication = "Y";
+    int alice = logOn("alice");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sent);
+        for (const char* name : {"users.txt", "users.txt.tmp"}) std::filesystem::remove_all(dir.file(name));
+        if (!c.users.empty()) dir.write("users.txt", c.users);
+        if (!c.blocker.empty()) std::filesystem::create_directory(dir.file(c.blocker));
+        int conn = connect(c.address);
+        auto count = [&, n = static_cast<ConnectionNumber>(conn)] { return server->logonCounts.contains(n) ? *server->logonCounts.find(n) : 0; };
+        int before = count();
+        std::size_t mark = host.events.size();
+        deliver(conn, c.bytes);
+        EXPECT_EQ(socket(conn).takeSent(), c.sent);
+        Lines events{"send " + std::to_string(socket(conn).id()), "yield"};
+        if (c.end != stay) events.push_back("close " + std::to_string(socket(conn).id()));
+        EXPECT_EQ(eventsSince(mark), events);
+        EXPECT_EQ(socket(conn).state(), c.end == stay ? sckConnected : sckClosed);
+        EXPECT_EQ(record(conn) != nullptr, c.end != drop);
+        EXPECT_EQ(count() - before, c.counted ? 1 : 0);
+        EXPECT_EQ(chatLines(), c.line.empty() ? Lines{} : Lines{c.line});
+        EXPECT_TRUE(c.line.empty() || lastLine().pieces[1].colour == colour::red);
+        EXPECT_TRUE(received(alice).empty());
+        if (c.end == stay) closeKeepingRecord(conn);
+    }
+    EXPECT_EQ(server->lstUsers, Lines{"alice"});
+}
+
+TEST_F(LogonTest, AcceptanceTellsTheUserTheOperatorAndEveryoneElse) {
+    int alice = logOn("alice");
+    int carl = logOn("carl");
+    int stale = logOn("BOB");
+    server->users.find(static_cast<ConnectionNumber>(alice))->channel = "mAIN";
+    server->users.find(static_cast<ConnectionNumber>(carl))->channel = "Lobby";
+    int waiting = connect("10.0.0.3");
+    host.ticks = 2000;
+    int bob = connect("10.0.0.7");
+    closeKeepingRecord(stale);  // no close event: the name's holder is gone but listed
+    forgetTraffic();
+    host.ticks = 2250;
+    std::size_t mark = host.events.size();
+    deliver(bob, logonFrame("bob", "ignored", "01"));
+    EXPECT_EQ(lastLine().pieces, (std::vector<ChatPiece>{{colour::white, "[12:34:56] "}, {colour::yellow, "Connection #5 (from "},
+        {colour::white, "10.0.0.7"}, {colour::yellow, ") connected to Murmur with the nickname: bob. (250ms ping)"}}));
+    EXPECT_EQ(socket(bob).takeSent(), "\x05" "35\0Murmur Server v1.2 by Halden\0normal" "\x0d" "12\0Main\0success"s);
+    const Packet loggedOn = packet(1, {"bob", "01", "250"});
+    EXPECT_EQ(received(alice), (Packets{loggedOn, {15, "bob"}}));
+    EXPECT_EQ(received(carl), Packets{loggedOn});
+    EXPECT_EQ(received(waiting), Packets{loggedOn});
+    auto on = [&](int c) { return "send " + std::to_string(socket(c).id()); };
+    EXPECT_EQ(eventsSince(mark), (Lines{on(bob), "yield", on(bob), on(alice), on(carl), on(waiting), on(alice)}));
+    EXPECT_EQ(server->lstUsers, (Lines{"alice", "carl", "bob"}));
+    EXPECT_EQ(server->lblUsers, "Total Users: 3");
+    EXPECT_EQ(Lines({record(stale)->hasLoggedIn ? "in" : "out", record(stale)->listName}), (Lines{"out", ""}));
+    // A second logon on the same connection neither renames nor re-announces.
+    deliver(bob, logonFrame("zed"));
+    EXPECT_EQ(received(bob).size() + received(alice).size(), 0u);
+    EXPECT_EQ(record(bob)->originalName, "bob");
+}
+
+TEST_F(LogonTest, StaffGetTheirPrefixAndTheTopOfTheListAndProductsTheirLabel) {
+    dir.write("admin.txt", "Root\r\nBob\r\n");
+    dir.write("mods.txt", "bob\r\ncarol \r\nMo\r\nmia\r\n");
+    logOn("zed");
+    logOn("amy");
+    connect();  // not logged on: no list name
+    struct Case { std::string name, code, rank, shown; Lines list; };
+    const std::vector<Case> cases = {
+        {"mo", "2", "moderator", "@mo (Skiff Plugin)", {"@mo", "zed", "amy"}},
+        {"carol", " 8 ", "normal", "carol (Murmur Queue Slave)", {"@mo", "zed", "amy", "carol"}},
+        {"ROOT", "9", "admin", "%ROOT (Quill Client by Quade)", {"%ROOT", "@mo", "zed", "amy", "carol"}},
+        {"mia", "10", "moderator", "@mia (Unknown client)", {"%ROOT", "@mo", "@mia", "zed", "amy", "carol"}},
+        {"bob", "1.0", "admin", "%bob", {"%ROOT", "%bob", "@mo", "@mia", "zed", "amy", "carol"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int conn = connect();
+        deliver(conn, logonFrame(c.name, "", c.code));
+        EXPECT_EQ(received(conn), (Packets{welcome(c.rank), kJoinedMain}));
+        EXPECT_EQ(chatLines(), Lines{"Connection #" + std::to_string(conn + 1) +
+                                     " (from 10.0.0.1) connected to Murmur with the nickname: " + c.shown + ". (0ms ping)"});
+        EXPECT_EQ(server->lstUsers, c.list);
+    }
+    dir.write("mods.txt", "Zoe");  // the files are read at every logon
+    int zoe = connect();
+    deliver(zoe, logonFrame("zoe", "", "1.5"));
+    EXPECT_EQ(Lines({record(zoe)->listName, record(zoe)->product}), (Lines{"@zoe", "Unknown client"}));
+}
+
+TEST_F(LogonTest, ValidationStoresTheFirstPasswordAndAcceptsOnlyThatOne) {
+    server->settings.authentication = "Y";
+    std::string accounts = "carl\r\nzed::\r\n";
+    dir.write("users.txt", accounts);
+    // Name, password, and the line the logon adds to the file.
+    const std::vector<std::array<std::string, 3>> cases = {
+        {"Bob", "secret", "Bob:v_emim\r\n"}, {"bOB", "secret", ""},
+        {"zed", "7", ""},               // everything after the name's colon is the stored form
+        {"carl", "a", "carl:d\r\n"},    // a line without a colon is no account
+        {"amy", "", "amy:\r\n"},
+    };
+    for (const auto& [name, password, added] : cases) {
+        SCOPED_TRACE(name);
+        int conn = connect();
+        deliver(conn, logonFrame(name, password));
+        Packets expected{welcome("normal"), kJoinedMain};
+        if (!added.empty()) expected.insert(expected.begin(), Packet{10, ""});
+        EXPECT_EQ(received(conn), expected);
+        EXPECT_EQ(dir.read("users.txt"), accounts += added);
+        socket(conn).peerCloses();
+    }
+    // A last line without CR LF is unfinished: no account, and the next one is glued onto it.
+    dir.write("users.txt", "last:d");
+    deliver(connect(), logonFrame("last", "a"));
+    server->settings.authentication = "N";
+    deliver(connect(), logonFrame("zed", "wrong"));
+    EXPECT_EQ(dir.read("users.txt"), "last:dlast:d\r\n");
+    EXPECT_EQ(server->lstUsers, (Lines{"last", "zed"}));
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
-// The text the server keeps on disk and shows: MMConf.ini, the CR LF data files, and code-page bytes.
+// What the server keeps on disk and shows: MMConf.ini in, settings in memory, the listener, and
+// MMConf.ini out again; the CR LF data files and code-page bytes; the chat view's timestamped
+// coloured lines, how the view is kept from growing for ever, and the chat log.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <filesystem>
 #include <optional>
 
+#include "core/ChatView.h"
+#include "core/Lifecycle.h"
 #include "core/Settings.h"
 #include "host/CodePage.h"
 #include "host/IniFile.h"
@@ -15,6 +19,7 @@ namespace murmur::test {
 namespace {
 
 using Lines = std::vector<std::string>;
+using StartupTest = ServerTest;
 
 TEST(IniFile, ReadsLikeAPrivateProfileAndRewritesOnlyTheKeyLines) {
     IniDocument ini("; notes\r\n[Server]\r\n Port = 4800 \r\n;Protocol=1\r\nName=\"  q  \"\r\nMixed=\"x'\r\nSum=a=b\r\n"
@@ -71,6 +76,69 @@ TEST(CodePage, LowerCaseUtf8AndPrintableEscapes) {
     for (int b = 0; b < 256; ++b) EXPECT_EQ(codepage::fromUtf8(codepage::toUtf8(std::string(1, char(b)))), std::string(1, char(b)));
     EXPECT_EQ(codepage::toPrintableUtf8(std::string("\x1B[2J\0\t\x7F\x81\x9D\x80\xA0\\", 12)),
               "\\x1B[2J\\x00\\x09\\x7F\\x81\\x9D\xE2\x82\xAC\xC2\xA0\\");
+}
+
+TEST_F(StartupTest, ValuesAreReadAndOtherLinesOfTheFileSurvive) {
+    dir.write("MMConf.ini", "; notes\r\n[server]\r\nPORT = 4900 \r\nprotocol=7\r\nOwner=Halden\r\n\r\n"
+                            "[Settings]\r\nIdleSystem=y\r\n[Spam Control]\r\nMessageCount=abc\r\nSecondsToCheck=&H0A\r\n");
+    start();
+    EXPECT_EQ(static_cast<FakeListener&>(host.listener()).boundAddress, "127.0.0.1");
+    EXPECT_FALSE(server->tmrIdle->enabled());  // only "Y" exactly turns the idle system on
+    EXPECT_EQ(server->tmrHandleJunk->interval(), 10000);
+    shutDown(*server);
+    EXPECT_EQ(dir.read("MMConf.ini"), "; notes\r\n[server]\r\nPort=4900\r\nProtocol=1\r\nOwner=Halden\r\n\r\n[Settings]\r\nIdleSystem=y\r\n"
+              "Authentication=N\r\nWriteLogToFile=N\r\n[Spam Control]\r\nMessageCount=5\r\nSecondsToCheck=10\r\nEnabled=Y\r\n"
+              "[Idle System]\r\nEnabled=y\r\nIdleTime=5\r\n[Load Control]\r\nEnabled=N\r\nAmountOfConnections=5\r\nAmountOfTime=3\r\n");
+}
+
+TEST_F(StartupTest, AnOverflowStopsTheReadingAndWhatWasNotReadIsNotWritten) {
+    dir.write("MMConf.ini", "[Server]\r\nPort=40000\r\n[Settings]\r\nAuthentication=Y\r\n");
+    start();
+    EXPECT_FALSE(host.listener().isListening());
+    shutDown(*server);
+    EXPECT_EQ(dir.read("MMConf.ini"), "[Server]\r\nPort=40000\r\nProtocol=0\r\n[Settings]\r\nAuthentication=Y\r\n");
+
+    // A spam window beyond 16 bits of milliseconds fails after everything is read.
+    dir.write("MMConf.ini", "[Spam Control]\r\nSecondsToCheck=33\r\n[Settings]\r\nAuthentication=Y\r\n");
+    Server again(host, dir.path());
+    startUp(again);
+    EXPECT_EQ(again.rtbChat.lines()[0].pieces[1], (ChatPiece{colour::red, "Error #6: Overflow in Form_Load()"}));
+    EXPECT_EQ(again.settings.authentication, "Y");
+    EXPECT_EQ(again.tmrHandleJunk->interval(), 0);  // keeps its earlier period
+    EXPECT_TRUE(host.listener().isListening());
+}
+
+TEST_F(StartupTest, TheChatLogGetsEveryLinePrintableAndReportsAFailureOnce) {
+    dir.write("MMConf.ini", "[Settings]\r\nWriteLogToFile=Y\r\n");
+    start();
+    addChat(*server, {{colour::yellow, "Esc\x1b[2J"}, {colour::white, " caf\xe9"}});
+    EXPECT_EQ(dir.read("logs/chat-2026-12-07.txt"), "[12:34:56] Listening on port 4800...\n[12:34:56] Esc\\x1B[2J caf\xc3\xa9\n");
+    std::filesystem::remove_all(dir.file("logs"));
+    dir.write("logs", "a file where the folder should be");
+    for (const char* text : {"one", "two"}) addChat(*server, {{colour::white, text}});
+    const std::string failure = "The chat log could not be written to " + dir.file("logs") + "/chat-2026-12-07.txt.";
+    EXPECT_EQ(chatLines(), (Lines{"Listening on port 4800...", "Esc\x1b[2J caf\xe9", "one", failure, "two"}));
+}
+
+TEST_F(StartupTest, TheChatViewIsTrimmedOnlyOnceItHoldsMoreThanTheThreshold) {
+    // Zero-padded, 11 timestamp characters, 87 of text and the line end as CR LF: 100 characters a line.
+    host.time = {2026, 12, 7, 9, 5, 3};
+    std::string text(87, 'a');
+    for (int i = 0; i < 1000; ++i) addChat(*server, {{colour::white, text}});
+    ASSERT_EQ(server->rtbChat.length(), 100000u);
+    addChat(*server, {{colour::white, text}});
+    EXPECT_EQ(server->rtbChat.length(), 100100u);  // exactly at the threshold: nothing goes
+
+    addChat(*server, {{colour::red, "next"}});
+    EXPECT_EQ(server->rtbChat.length(), 100100u - 50000u + 17u);
+    EXPECT_EQ(server->rtbChat.lines().size(), 1001u - 500u + 1u);
+    EXPECT_EQ(lastLine().pieces, (std::vector<ChatPiece>{{colour::white, "[09:05:03] "}, {colour::red, "next"}}));
+
+    // A cut inside a line keeps the rest of that line.
+    server->rtbChat.clear();
+    for (int i = 0; i < 1001; ++i) addChat(*server, {{colour::white, std::string(87 + (i == 0 ? 10 : 0), 'b')}});
+    addChat(*server, {{colour::white, "c"}});
+    EXPECT_EQ(server->rtbChat.lines().front().text(), std::string(8, 'b'));
 }
 
 }  // namespace
