@@ -7,6 +7,7 @@
 #include "core/DataFiles.h"
 #include "core/Framing.h"
 #include "core/Lookups.h"
+#include "core/Membership.h"
 #include "core/Packets.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
@@ -23,6 +24,7 @@ namespace {
 constexpr const char* kInvalidProcedure = "Invalid connection procedure.";
 constexpr const char* kNoSpaces = "Names with spaces are not permitted on Murmur.";
 constexpr const char* kNoControlsOrColons = "Names with control characters or colons are not permitted on Murmur.";
+constexpr const char* kTooLong = "Names longer than 32 characters are not permitted on Murmur.";
 constexpr const char* kNoName = "You have tried logging in without a name.";
 constexpr const char* kSpoofing =
     "Trying to spoof a mod / admin (don't use \"@\" or \"%\" to the left of your name)";
@@ -100,7 +102,7 @@ void accept(Server& server, ConnectionNumber connection, clsUserData& record, st
     addToUserList(server, listName);
     refreshCountLabel(server);
 
-    record.channel = texts::mainChannel;
+    enterChannel(server, record, texts::mainChannel);
     record.authString = rank.name;
     record.originalName = std::string(name);
     record.isQueueSharing = code == kQueueSharingProduct;
@@ -124,6 +126,7 @@ NameProblem logonNameProblem(std::string_view name) {
     // account line of users.txt short.
     for (char c : name)
         if (static_cast<unsigned char>(c) < 32 || c == ':') return NameProblem::controlOrColon;
+    if (name.size() > maxNameLength) return NameProblem::tooLong;
     if (name.empty()) return NameProblem::empty;
     if (name[0] == '@' || name[0] == '%') return NameProblem::staffPrefix;
     return NameProblem::none;
@@ -160,6 +163,7 @@ void handleLogon(Server& server, ConnectionNumber connection, clsUserData& self,
     NameProblem problem = logonNameProblem(name);
     if (problem == NameProblem::space) return refuseAndDrop(server, connection, kNoSpaces);
     if (problem == NameProblem::controlOrColon) return refuseAndDrop(server, connection, kNoControlsOrColons);
+    if (problem == NameProblem::tooLong) return refuseAndDrop(server, connection, kTooLong);
 
     countLogon(server, connection);
 
@@ -197,7 +201,7 @@ void handleLogon(Server& server, ConnectionNumber connection, clsUserData& self,
         std::string holderList = server.users.find(static_cast<ConnectionNumber>(holder))->listName;
         removeFirstFromUserList(server, [&](const std::string& entry) { return codepage::equalsNoCase(entry, holderList); });
         refreshCountLabel(server);
-        server.users.put(static_cast<ConnectionNumber>(holder), clsUserData{});
+        putRecord(server, static_cast<ConnectionNumber>(holder), clsUserData{});
     }
 
     accept(server, connection, self, name, productCode, *code, ping);

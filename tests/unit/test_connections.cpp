@@ -38,6 +38,8 @@ protected:
             if (onPacket) onPacket(c);
         };
         conn = connect();
+        // Logged on, so that it may send the largest packets.
+        server->users.find(static_cast<ConnectionNumber>(conn))->hasLoggedIn = true;
         chatLines();
     }
     Packets dispatched;
