@@ -71,7 +71,8 @@ std::string formatTimestamp(const LocalTime& t) {
 }
 
 std::string cutForTheOperator(std::string_view text) {
-    if (text.size() <= maxShownPiece) return std::string(text);
+    // Four characters is the widest a byte is shown.
+    if (text.size() * 4 <= maxShownPiece) return std::string(text);
     std::size_t shown = 0, at = 0;
     for (; at < text.size(); ++at) {
         std::size_t width = codepage::isShownEscaped(static_cast<unsigned char>(text[at])) ? 4 : 1;
@@ -130,7 +131,7 @@ bool chargeSender(Server& server, const std::vector<ChatPiece>& pieces) {
 
 void addChat(Server& server, std::vector<ChatPiece> pieces) {
     for (auto& piece : pieces)
-        if (piece.text.size() > maxShownPiece) piece.text = cutForTheOperator(piece.text);
+        if (piece.text.size() * 4 > maxShownPiece) piece.text = cutForTheOperator(piece.text);
     if (!chargeSender(server, pieces)) return;
     writeLine(server, std::move(pieces));
 }

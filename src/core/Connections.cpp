@@ -125,10 +125,9 @@ void acceptConnection(Server& server, RequestId request) {
     Listener& listener = server.host.listener();
     // Connections still closing hold descriptors too: they count, and go first when room is needed.
     const Limits& limits = server.limits;
-    std::size_t inUse = static_cast<std::size_t>(server.openConnections) + server.host.loop().closingConnections();
-    if (inUse >= static_cast<std::size_t>(limits.maxConnections) && !server.host.loop().resetOldestClosing() &&
-        !displaceOldestAwaiting(server, nullptr))
-        return listener.reject(request);
+    auto inUse = [&] { return static_cast<std::size_t>(server.openConnections) + server.host.loop().closingConnections(); };
+    while (inUse() >= static_cast<std::size_t>(limits.maxConnections))
+        if (!server.host.loop().resetOldestClosing() && !displaceOldestAwaiting(server, nullptr)) return listener.reject(request);
     std::string address = listener.requestAddress(request);
     if (limits.maxPerAddress > 0) {
         auto it = server.connectionsPerAddress.find(address);
