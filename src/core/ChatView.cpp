@@ -1,6 +1,7 @@
 #include "core/ChatView.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 #include "core/Server.h"
@@ -70,19 +71,31 @@ std::string formatTimestamp(const LocalTime& t) {
     return stamp;
 }
 
+namespace {
+
+// How many characters each byte takes as the operator sees it: four for those shown as \xHH.
+const std::array<std::uint8_t, 256> kShownWidth = [] {
+    std::array<std::uint8_t, 256> widths{};
+    for (int b = 0; b < 256; ++b) widths[static_cast<std::size_t>(b)] = codepage::isShownEscaped(static_cast<unsigned char>(b)) ? 4 : 1;
+    return widths;
+}();
+
+std::size_t shownWidth(char c) { return kShownWidth[static_cast<unsigned char>(c)]; }
+
+}  // namespace
+
 std::string cutForTheOperator(std::string_view text) {
     // Four characters is the widest a byte is shown.
     if (text.size() * 4 <= maxShownPiece) return std::string(text);
     std::size_t shown = 0, at = 0;
     for (; at < text.size(); ++at) {
-        std::size_t width = codepage::isShownEscaped(static_cast<unsigned char>(text[at])) ? 4 : 1;
+        std::size_t width = shownWidth(text[at]);
         if (shown + width > maxShownPiece) break;
         shown += width;
     }
     if (at == text.size()) return std::string(text);
     std::size_t more = 0;
-    for (std::size_t i = at; i < text.size(); ++i)
-        more += codepage::isShownEscaped(static_cast<unsigned char>(text[i])) ? 4 : 1;
+    for (std::size_t i = at; i < text.size(); ++i) more += shownWidth(text[i]);
     // 0x85 is the ellipsis of the code page.
     return std::string(text.substr(0, at)) + " \x85 (" + std::to_string(more) + " more characters)";
 }
@@ -97,7 +110,7 @@ void writeLine(Server& server, std::vector<ChatPiece> pieces) {
 std::size_t shownLength(const std::vector<ChatPiece>& pieces) {
     std::size_t length = 0;
     for (const auto& piece : pieces)
-        for (char c : piece.text) length += codepage::isShownEscaped(static_cast<unsigned char>(c)) ? 4 : 1;
+        for (char c : piece.text) length += shownWidth(c);
     return length;
 }
 

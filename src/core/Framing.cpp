@@ -44,10 +44,8 @@ void holdSenderFor(Server& server, const SocketSlot& receiver, int connection) {
     waitingOn.push_back(entry);
 }
 
-void queueFrame(Server& server, SocketSlot& slot, int connection, std::string_view frame) {
-    if (slot.overflowing) return;
-    slot.socket->send(frame);
-    std::size_t unsent = slot.socket->pendingOutput();
+// The rare turn of a send: the client's queue is high. Kept apart so the common path stays short.
+[[gnu::noinline]] void queueIsHigh(Server& server, SocketSlot& slot, int connection, std::size_t unsent) {
     // A client that stops reading is not served at the cost of the server's memory.
     if (unsent > server.limits.sendLimit) {
         slot.overflowing = true;
@@ -55,6 +53,14 @@ void queueFrame(Server& server, SocketSlot& slot, int connection, std::string_vi
     } else if (unsent > outputHighWater && !outputStalled(server, slot)) {
         holdSenderFor(server, slot, connection);
     }
+}
+
+inline void queueFrame(Server& server, SocketSlot& slot, int connection, std::string_view frame) {
+    if (slot.overflowing) return;
+    slot.socket->send(frame);
+    std::size_t unsent = slot.socket->pendingOutput();
+    if (unsent > outputHighWater || unsent > server.limits.sendLimit) [[unlikely]]
+        queueIsHigh(server, slot, connection, unsent);
 }
 
 // Whether a client that filled others' queues must wait for them before more of its input is read.
