@@ -197,8 +197,11 @@ TEST_F(Hostile, ReadersKeepUpWithBurstsAndOnlyAReaderThatStoppedIsDropped) {
             if (p.id == 4) left.push_back(p);
     stop = true;
     flood.join();
+    // At the send limit, or as stale if the machine was too slow to fill its queue within five
+    // pings; either way the others hear it leave, and they stay.
     EXPECT_EQ(left, Packets{packet(4, {"stopped"})});
-    EXPECT_TRUE(server->waitForText(loggedOut(4)));
+    first->send(frame(17, ""));
+    EXPECT_EQ(collect(*first, 17, 1, 5s).size(), 1u);
 }
 
 TEST_F(Hostile, LongNamesAreRefusedBeforeAnybodyHearsThem) {
