@@ -107,14 +107,10 @@ void loadClientSocket(Server& server) {
     server.sckRecv.push_back(std::move(slot));
 }
 
-int socketCount(const Server& server) { return static_cast<int>(server.sckRecv.size()); }
-
 int socketState(const Server& server, int connection) {
     ClientSocket* socket = socketAt(server, connection);
     return socket ? socket->state() : sckClosed;
 }
-
-bool isConnected(const Server& server, int connection) { return socketState(server, connection) == sckConnected; }
 
 std::string remoteAddress(const Server& server, int connection) {
     ClientSocket* socket = socketAt(server, connection);

@@ -91,10 +91,12 @@ struct Server {
     std::unordered_set<std::string> globalFilter;
     // Lower-cased channel name to the names banned from it, joined by ", ".
     std::unordered_map<std::string, std::string> channelBans;
-    // Lower-cased channel name to the spelling its first user gave it, and to the number of
-    // records in it; both forget a channel when its last member leaves.
+    // Lower-cased channel name to the spelling its first user gave it, and to the connections
+    // whose records are in it, ascending; both forget a channel when its last member leaves.
     std::unordered_map<std::string, std::string> channelNames;
-    std::unordered_map<std::string, int> channelMembers;
+    std::unordered_map<std::string, std::vector<ConnectionNumber>> channelMembers;
+    // Connections of users who hear every channel, ascending.
+    std::vector<ConnectionNumber> channelPhantoms;
     std::vector<std::string> restrictedChannels;
     std::vector<std::string> allowedChannels;
     // Queue sharers that have had their turn in this round.

@@ -6,6 +6,7 @@
 
 #include "core/Branding.h"
 #include "core/Connections.h"
+#include "core/Membership.h"
 #include "support/ServerFixture.h"
 
 namespace murmur::test {
@@ -78,7 +79,7 @@ TEST_F(ChatTest, AChannelIsForgottenWhenItsLastMemberLeavesByAnyPath) {
     host.runHandler([&] { server->consoleHandler("/move carol Elsewhere"); });
     socket(bob).peerCloses();
     EXPECT_TRUE(server->channelNames.empty());
-    EXPECT_EQ(server->channelMembers, (std::unordered_map<std::string, int>{{"elsewhere", 1}}));
+    EXPECT_EQ(server->channelMembers, (std::unordered_map<std::string, std::vector<ConnectionNumber>>{{"elsewhere", {1}}}));
     socket(carol).peerCloses();
     EXPECT_TRUE(server->channelMembers.empty());
 }
@@ -152,7 +153,7 @@ TEST_F(ChatTest, RanksPrefixTheStatedNamePhantomsHearEveryChannelAndStaffHearThe
 
     moveTo(mo, "Lobby");
     moveTo(dan, "Side");
-    server->users.find(static_cast<ConnectionNumber>(mo))->isChannelPhantom = true;
+    setChannelPhantom(*server, static_cast<ConnectionNumber>(mo), *server->users.find(static_cast<ConnectionNumber>(mo)), true);
     say(alice, "alice", "hello");
     say(dan, "dan", "anyone?");
     EXPECT_EQ(received(mo), (Packets{packet(2, {"(Main) %alice", "hello"}), packet(2, {"(Side) dan", "anyone?"})}));
@@ -196,7 +197,7 @@ TEST_F(ChatTest, UserQuestionsAreAnsweredFromTheRecordsAndTheList) {
     int b = logOn("bob");
     connect();
     deliver(a, frame(12, fields({"alice", "LOBBY"})));
-    server->users.find(static_cast<ConnectionNumber>(b))->channel = "lobby";
+    enterChannel(*server, static_cast<ConnectionNumber>(b), *server->users.find(static_cast<ConnectionNumber>(b)), "lobby");
     server->lstUsers = {"%Alice", "@bob", "Ca@r%ol", "carol"};
     forgetTraffic();
     for (const std::string& name : {std::string("ALICE"), fields({"alice", "x"}), std::string(), std::string("bob")})
