@@ -5,13 +5,11 @@
 #include <string_view>
 #include <vector>
 
+#include "core/Membership.h"
 #include "core/Server.h"
 
 namespace murmur {
 
-// The first record in table order whose logon name equals the name without regard to case; -1
-// when there is none.
-int findUserByName(const Server& server, std::string_view name);
 clsUserData* findRecordByName(Server& server, std::string_view name);
 // Whether the user of that name is in the channel (letter case aside).
 bool isUserInChannel(const Server& server, std::string_view channel, std::string_view name);

@@ -19,12 +19,13 @@ void eraseSorted(std::vector<ConnectionNumber>& numbers, ConnectionNumber number
     if (at != numbers.end() && *at == number) numbers.erase(at);
 }
 
+// Records that have not logged on are in the channel with the empty name, as the design has it: a
+// user who joins that channel is among them.
 void countIn(Server& server, ConnectionNumber connection, const std::string& channel) {
-    if (!channel.empty()) insertSorted(server.channelMembers[codepage::toLower(channel)], connection);
+    insertSorted(server.channelMembers[codepage::toLower(channel)], connection);
 }
 
 void countOut(Server& server, ConnectionNumber connection, const std::string& channel) {
-    if (channel.empty()) return;
     std::string key = codepage::toLower(channel);
     auto it = server.channelMembers.find(key);
     if (it == server.channelMembers.end()) return;
@@ -34,10 +35,23 @@ void countOut(Server& server, ConnectionNumber connection, const std::string& ch
     server.channelNames.erase(key);
 }
 
-// The record under the number is going: out of its channel and the phantoms.
+void indexName(Server& server, ConnectionNumber connection, const std::string& name) {
+    if (!name.empty()) insertSorted(server.logonNames[codepage::toLower(name)], connection);
+}
+
+void unindexName(Server& server, ConnectionNumber connection, const std::string& name) {
+    if (name.empty()) return;
+    auto it = server.logonNames.find(codepage::toLower(name));
+    if (it == server.logonNames.end()) return;
+    eraseSorted(it->second, connection);
+    if (it->second.empty()) server.logonNames.erase(it);
+}
+
+// The record under the number is going: out of its channel, the phantoms and the names.
 void forget(Server& server, ConnectionNumber connection, const clsUserData& record) {
     countOut(server, connection, record.channel);
     if (record.isChannelPhantom) eraseSorted(server.channelPhantoms, connection);
+    unindexName(server, connection, record.originalName);
 }
 
 }  // namespace
@@ -46,6 +60,7 @@ void putRecord(Server& server, ConnectionNumber connection, clsUserData record) 
     if (const clsUserData* old = server.users.find(connection)) forget(server, connection, *old);
     countIn(server, connection, record.channel);
     if (record.isChannelPhantom) insertSorted(server.channelPhantoms, connection);
+    indexName(server, connection, record.originalName);
     server.users.put(connection, std::move(record));
 }
 
@@ -61,6 +76,28 @@ void clearRecords(Server& server) {
     server.channelMembers.clear();
     server.channelNames.clear();
     server.channelPhantoms.clear();
+    server.logonNames.clear();
+}
+
+void nameRecord(Server& server, ConnectionNumber connection, clsUserData& record, std::string name) {
+    unindexName(server, connection, record.originalName);
+    indexName(server, connection, name);
+    record.originalName = std::move(name);
+}
+
+int findUserByName(const Server& server, std::string_view name) {
+    // Records not logged on all hold the empty name: the first of them in table order.
+    if (name.empty()) {
+        for (const auto& [number, record] : server.users)
+            if (record.originalName.empty()) return number;
+        return -1;
+    }
+    auto it = server.logonNames.find(codepage::toLower(name));
+    if (it == server.logonNames.end()) return -1;
+    int first = -1;
+    for (ConnectionNumber number : it->second)
+        if (first < 0 || server.users.order(number) < server.users.order(static_cast<ConnectionNumber>(first))) first = number;
+    return first;
 }
 
 void enterChannel(Server& server, ConnectionNumber connection, clsUserData& record, std::string channel) {

@@ -83,6 +83,8 @@ struct Server {
 
     OrderedMap<ConnectionNumber, clsUserData> users;
     std::vector<SocketSlot> sckRecv;  // never has gaps; element 0 always exists
+    // No socket below this one is free: an accept looks for the first closed socket from here.
+    int firstFree = 0;
     std::vector<std::string> lstUsers;
     std::string lblUsers;
     ChatView rtbChat;
@@ -97,6 +99,8 @@ struct Server {
     std::unordered_map<std::string, std::vector<ConnectionNumber>> channelMembers;
     // Connections of users who hear every channel, ascending.
     std::vector<ConnectionNumber> channelPhantoms;
+    // Lower-cased logon name to the connections whose records hold it.
+    std::unordered_map<std::string, std::vector<ConnectionNumber>> logonNames;
     std::vector<std::string> restrictedChannels;
     std::vector<std::string> allowedChannels;
     // Queue sharers that have had their turn in this round.

@@ -103,7 +103,7 @@ void accept(Server& server, ConnectionNumber connection, clsUserData& record, st
 
     enterChannel(server, connection, record, texts::mainChannel);
     record.authString = rank.name;
-    record.originalName = std::string(name);
+    nameRecord(server, connection, record, std::string(name));
     record.isQueueSharing = code == kQueueSharingProduct;
     record.listName = listName;
     record.flags = std::to_string(rank.code);

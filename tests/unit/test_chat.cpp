@@ -112,7 +112,7 @@ TEST_F(ChatTest, BothChannelsHearTheListNameOfTheLastHolderOfTheStatedName) {
 
     join(bob, "Dave", "X");  // letter case counts: nobody holds the name
     EXPECT_EQ(received(carol), Packets{packet(12, {""})});
-    server->users.find(static_cast<ConnectionNumber>(other))->originalName = "dave";
+    nameRecord(*server, static_cast<ConnectionNumber>(other), *server->users.find(static_cast<ConnectionNumber>(other)), "dave");
     join(bob, "dave", "Lobby");
     EXPECT_EQ(received(carol), Packets{packet(15, {"other"})});
 }
@@ -173,7 +173,7 @@ TEST_F(ChatTest, RanksPrefixTheStatedNamePhantomsHearEveryChannelAndStaffHearThe
 
 TEST_F(ChatTest, AWhisperGoesToTheFirstConnectedHolderOfTheName) {
     int a = logOn("alice"), b = logOn("bob"), c = logOn("carol");
-    server->users.find(static_cast<ConnectionNumber>(c))->originalName = "Bob";
+    nameRecord(*server, static_cast<ConnectionNumber>(c), *server->users.find(static_cast<ConnectionNumber>(c)), "Bob");
     server->globalFilter.insert("alice");
     auto whisper = [&](const std::vector<std::string>& parts) { deliver(a, frame(14, fields(parts))); };
     whisper({"Santa", "BOB", "psst"});
@@ -228,7 +228,7 @@ TEST_F(ChatTest, GameQueriesReachEveryHolderOfTheTargetNameAndUnreadableOnesEndT
     }
     EXPECT_EQ(lastLine().pieces[1], (ChatPiece{colour::green, "Tic-Tac-Toe Query: resign from alice to bob len: 3"}));
 
-    server->users.find(static_cast<ConnectionNumber>(c))->originalName = "BOB";
+    nameRecord(*server, static_cast<ConnectionNumber>(c), *server->users.find(static_cast<ConnectionNumber>(c)), "BOB");
     query(c, {"resign", "bob"});
     EXPECT_EQ(traffic(), (Traffic{{b, {packet(8, {"resign", "BOB"})}}, {c, {packet(8, {"resign", "BOB"})}}}));
     query(a, {"board move", "zed"});  // nobody holds it: no answer, and no argument needed
