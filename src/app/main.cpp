@@ -6,11 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/Attach.h"
 #include "app/DataCheck.h"
 #include "app/Wiring.h"
 #include "core/Lifecycle.h"
@@ -18,6 +20,7 @@
 #include "core/Version.h"
 #include "host/CodePage.h"
 #include "host/qt/QtHost.h"
+#include "ui/ControlSocket.h"
 #include "ui/Headless.h"
 #include "ui/MainWindow.h"
 #include "ui/Signals.h"
@@ -55,6 +58,8 @@ constexpr const char* kUsage =
 struct Options {
     bool headless = false;
     bool check = false;
+    bool attach = false;
+    std::optional<std::string> console;
     std::string directory;
     std::string colour = "auto";
     murmur::Limits limits;
@@ -95,6 +100,11 @@ Options parse(int argc, char** argv) {
             options.check = true;
         } else if (arg == "--headless") {
             options.headless = true;
+        } else if (arg == "--attach") {
+            options.attach = true;
+        } else if (arg == "--console" || arg.rfind("--console=", 0) == 0) {
+            options.console = value("--console");
+            if (options.console->find_first_of("\r\n") != std::string::npos) fail("--console takes one line");
         } else if (arg == "--dir" || arg.rfind("--dir=", 0) == 0) {
             options.directory = value("--dir");
             if (options.directory.empty()) fail("--dir needs a directory");
@@ -112,6 +122,7 @@ Options parse(int argc, char** argv) {
             fail("unknown option '" + arg + "'");
         }
     }
+    if (options.check + options.attach + options.console.has_value() > 1) fail("--check, --attach and --console go alone");
     return options;
 }
 
@@ -142,15 +153,20 @@ void prepareDirectory(const std::string& directory) {
         fail("cannot create the data directory '" + directory + "': " + std::strerror(errno));
 }
 
-int runHeadless(int argc, char** argv, const Options& options) {
+bool wantsColours(const Options& options) {
+    return options.colour == "always" || (options.colour == "auto" && ::isatty(STDOUT_FILENO));
+}
+
+int runHeadless(int argc, char** argv, const Options& options, murmur::ControlClaim claim) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("Murmur Server");
     murmur::QtHost host;
     murmur::Server server(host, options.directory);
     murmur::wireHandlers(server);
     server.limits = options.limits;
-    bool colours = options.colour == "always" || (options.colour == "auto" && ::isatty(STDOUT_FILENO));
-    murmur::HeadlessFrontend frontend(server, colours);
+    murmur::HeadlessFrontend frontend(server, wantsColours(options));
+    // An attached console types into the same console line as standard input.
+    murmur::ControlSocket control(server, std::move(claim), [&](const std::string& utf8) { frontend.consoleLine(utf8); });
     murmur::onSignals(
         [&] {
             host.runHandler([&] { murmur::shutDown(server); });
@@ -162,7 +178,7 @@ int runHeadless(int argc, char** argv, const Options& options) {
     return app.exec();
 }
 
-int runWindow(int argc, char** argv, const Options& options) {
+int runWindow(int argc, char** argv, const Options& options, murmur::ControlClaim claim) {
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName("Murmur Server");
     murmur::QtHost host;
@@ -170,6 +186,7 @@ int runWindow(int argc, char** argv, const Options& options) {
     murmur::wireHandlers(server);
     server.limits = options.limits;
     murmur::frmMain window(server);
+    murmur::ControlSocket control(server, std::move(claim));
     murmur::onSignals([&] { window.close(); }, [&] { host.runHandler([&] { murmur::reloadLists(server); }); });
     host.runHandler([&] { murmur::startUp(server); });
     window.showAfterStartUp();
@@ -185,8 +202,19 @@ int main(int argc, char** argv) {
         for (const auto& line : report.lines) std::printf("%s\n", murmur::codepage::toPrintableUtf8(line).c_str());
         return report.problems == 0 ? 0 : 1;
     }
+    if (options.attach) return murmur::attachConsole(options.directory, wantsColours(options));
+    if (options.console) return murmur::sendConsoleEntry(options.directory, *options.console, wantsColours(options));
     prepareDirectory(options.directory);
+    // Before the port is taken and before any data file is read: one server per data directory.
+    murmur::ControlClaim claim = murmur::claimControlSocket(options.directory);
+    if (!claim.refusal.empty()) {
+        std::fprintf(stderr, "murmur-server: %s\n", claim.refusal.c_str());
+        return 1;
+    }
+    if (!claim.problem.empty())
+        std::fprintf(stderr, "murmur-server: no console can attach: the control socket cannot be made (%s).\n",
+                     claim.problem.c_str());
     raiseDescriptorLimit();
-    if (options.headless || !displayAvailable()) return runHeadless(argc, argv, options);
-    return runWindow(argc, argv, options);
+    if (options.headless || !displayAvailable()) return runHeadless(argc, argv, options, std::move(claim));
+    return runWindow(argc, argv, options, std::move(claim));
 }
