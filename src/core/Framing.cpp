@@ -20,6 +20,7 @@ SocketSlot* connectedSlot(Server& server, int connection) {
 
 void queueFrame(Server& server, SocketSlot& slot, int connection, std::string_view frame) {
     if (slot.overflowing) return;
+    server.counters.bytesOut += frame.size();
     slot.socket->send(frame);
     // A client that stops reading is not served at the cost of the server's memory.
     if (slot.socket->pendingOutput() > server.limits.sendLimit) {
@@ -109,6 +110,7 @@ void receiveData(Server& server, ConnectionNumber connection) {
     if (connection < 0 || connection >= socketCount(server)) return;
     std::string chunk = server.sckRecv[static_cast<std::size_t>(connection)].socket->readAll();
     if (chunk.empty()) return;
+    server.counters.bytesIn += chunk.size();
 
     // The unfinished tail of earlier reads comes first; the buffer is ours for this event. Most
     // reads start at a packet boundary and are used as they came.

@@ -66,6 +66,8 @@ void loadVariables(Server& server) {
 }
 
 void startUp(Server& server) {
+    server.counters.startTick = server.host.loop().tickCount();
+    server.counters.startTime = server.host.clock().now();
     server.titleText = branding::titleText;
     loadVariables(server);
     // Pinging runs for the whole life of the server.

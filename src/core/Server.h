@@ -38,6 +38,16 @@ struct Limits {
     int maxConnections = 10000;      // connections open at once
 };
 
+// What the operator's /stats counts since start-up. Each is bumped in one place.
+struct Counters {
+    std::int32_t startTick = 0;
+    LocalTime startTime;
+    std::uint64_t logonAttempts = 0;  // logons handled; those not accepted were refused
+    std::uint64_t logons = 0;         // logons accepted
+    std::uint64_t bytesIn = 0;        // read from clients
+    std::uint64_t bytesOut = 0;       // queued for clients
+};
+
 using PacketHandler = std::function<void(std::uint8_t id, ConnectionNumber connection, std::string_view payload)>;
 using ConsoleHandler = std::function<void(const std::string& text)>;
 
@@ -84,6 +94,7 @@ struct Server {
     std::unique_ptr<Timer> tmrIdle;
 
     Limits limits;
+    Counters counters;
     int openConnections = 0;
     // Connections waiting to log on, in accept order, with their accept tick.
     std::deque<std::pair<ConnectionNumber, std::int32_t>> logonDeadlines;
