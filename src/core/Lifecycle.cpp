@@ -1,5 +1,6 @@
 #include "core/Lifecycle.h"
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -7,6 +8,7 @@
 #include "core/ChatView.h"
 #include "core/DataFiles.h"
 #include "core/UserList.h"
+#include "core/Version.h"
 #include "host/IniFile.h"
 #include "host/TextFile.h"
 
@@ -17,6 +19,8 @@ constexpr const char* kPortInUse = "The current port is already being used. Plea
 constexpr const char* kAlternateNotSaved = "Since an alternate port has been used, your new settings will not be saved.";
 constexpr const char* kPortTaken = "Port cannot be bound, already in use.";
 constexpr const char* kOpeningPort = "Opening a new port...";
+constexpr const char* kLoopbackOnly = "Only clients on this machine can connect (Protocol is not 0).";
+constexpr const char* kNotSavedAlternate = "settings not saved: an alternate port is in use.";
 
 std::string bindAddressFor(const Settings& settings) { return settings.protocol != 0 ? "127.0.0.1" : ""; }
 
@@ -34,6 +38,19 @@ void reportStartFailure(Server& server, int number, const std::string& descripti
     addChat(server, {{colour::red, "Error #" + std::to_string(number) + ": " + description + " in Form_Load()"}});
 }
 
+// The data directory as the operator would find it: absolute, without following links.
+std::string shownDirectory(const std::string& directory) {
+    std::error_code ignored;
+    std::filesystem::path path = std::filesystem::absolute(directory.empty() ? "." : directory, ignored).lexically_normal();
+    std::string text = path.string();
+    if (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
+void announceLoopbackOnly(Server& server) {
+    if (server.settings.protocol != 0) addChat(server, {{colour::yellow, kLoopbackOnly}});
+}
+
 }  // namespace
 
 void loadVariables(Server& server) {
@@ -41,6 +58,8 @@ void loadVariables(Server& server) {
     std::string text;
     textfile::readWhole(server.path(files::settings), text);
     std::optional<SettingsFailure> failure = readSettings(IniDocument(text), s);
+    // The first line of every run, written once the settings say whether the chat log gets it.
+    addChat(server, {{colour::yellow, std::string("Murmur Server ") + version + ", data in " + shownDirectory(server.dataDirectory)}});
 
     ListenError listenError;
     bool listening = !s.known.test(Settings::idPort) || startListening(server, s.port, listenError);
@@ -76,7 +95,10 @@ void startUp(Server& server) {
     server.users.clear();
     readLists(server);
     refreshCountLabel(server);
+    // Only what is true: a port that could not be taken has had its own lines.
+    if (!server.host.listener().isListening()) return;
     addChat(server, {{colour::yellow, "Listening on port " + std::to_string(server.settings.port) + "..."}});
+    announceLoopbackOnly(server);
 }
 
 void readLists(Server& server) {
@@ -106,19 +128,23 @@ void reloadLists(Server& server) {
 
 void shutDown(Server& server) {
     const Settings& s = server.settings;
-    if (s.usingAlternatePort) return;
+    std::string closing = "Shutting down: " + std::to_string(server.lstUsers.size()) + " users disconnected, ";
+    if (s.usingAlternatePort) return addChat(server, {{colour::yellow, closing + kNotSavedAlternate}});
     std::string path = server.path(files::settings);
     std::string text;
     if (textfile::readWhole(path, text) == textfile::ReadStatus::failed) {
         addChat(server, {{colour::red, "The settings could not be saved: " + path + " cannot be read."}});
-        return;
+        return addChat(server, {{colour::yellow, closing + "settings not saved: " + files::settings + " cannot be read."}});
     }
     IniDocument ini(text);
     // Settings a start-up stopped by a bad value never read keep their lines as they are.
     for (const SettingKey& key : settingKeys)
         if (s.known.test(key.id)) ini.set(key.section, key.key, settingText(s, key));
-    if (!textfile::writeWhole(path, ini.text()))
+    if (!textfile::writeWhole(path, ini.text())) {
         addChat(server, {{colour::red, "The settings could not be saved: " + path + " cannot be written."}});
+        return addChat(server, {{colour::yellow, closing + "settings not saved: " + files::settings + " cannot be written."}});
+    }
+    addChat(server, {{colour::yellow, closing + "settings saved to " + files::settings + "."}});
 }
 
 PortEntry readPortEntry(std::string_view text, std::int16_t& port) {
@@ -143,6 +169,7 @@ bool listenOnAlternatePort(Server& server, std::int16_t port) {
     addChat(server, {{colour::red, kPortTaken}});
     addChat(server, {{colour::yellow, kOpeningPort}});
     addChat(server, {{colour::green, "Listening on port " + std::to_string(port) + "..."}});
+    announceLoopbackOnly(server);
     return true;
 }
 
