@@ -20,6 +20,7 @@ constexpr const char* kAlternateNotSaved = "Since an alternate port has been use
 constexpr const char* kPortTaken = "Port cannot be bound, already in use.";
 constexpr const char* kOpeningPort = "Opening a new port...";
 constexpr const char* kLoopbackOnly = "Only clients on this machine can connect (Protocol is not 0).";
+constexpr const char* kKeptEdits = "Kept as edited in MMConf.ini while the server ran: ";
 constexpr const char* kNotSavedAlternate = "settings not saved: an alternate port is in use.";
 
 std::string bindAddressFor(const Settings& settings) { return settings.protocol != 0 ? "127.0.0.1" : ""; }
@@ -57,7 +58,9 @@ void loadVariables(Server& server) {
     Settings& s = server.settings;
     std::string text;
     textfile::readWhole(server.path(files::settings), text);
-    std::optional<SettingsFailure> failure = readSettings(IniDocument(text), s);
+    IniDocument ini(text);
+    std::optional<SettingsFailure> failure = readSettings(ini, s);
+    noteOrigin(ini, s);
     // The first line of every run, written once the settings say whether the chat log gets it.
     addChat(server, {{colour::yellow, std::string("Murmur Server ") + version + ", data in " + shownDirectory(server.dataDirectory)}});
 
@@ -137,13 +140,23 @@ void shutDown(Server& server) {
         return addChat(server, {{colour::yellow, closing + "settings not saved: " + files::settings + " cannot be read."}});
     }
     IniDocument ini(text);
-    // Settings a start-up stopped by a bad value never read keep their lines as they are.
-    for (const SettingKey& key : settingKeys)
-        if (s.known.test(key.id)) ini.set(key.section, key.key, settingText(s, key));
+    std::string kept;
+    for (std::size_t i = 0; i < settingKeys.size(); ++i) {
+        const SettingKey& key = settingKeys[i];
+        // Settings a start-up stopped by a bad value never read keep their lines as they are.
+        if (!s.known.test(key.id)) continue;
+        if (!editedOnDiskOnly(s, i, ini)) {
+            ini.set(key.section, key.key, settingText(s, key));
+            continue;
+        }
+        std::string name = std::string(key.section) + "/" + key.key;
+        kept += (kept.empty() ? "" : ", ") + (ini.has(key.section, key.key) ? name + "=" + ini.get(key.section, key.key) : name + " (removed)");
+    }
     if (!textfile::writeWhole(path, ini.text())) {
         addChat(server, {{colour::red, "The settings could not be saved: " + path + " cannot be written."}});
         return addChat(server, {{colour::yellow, closing + "settings not saved: " + files::settings + " cannot be written."}});
     }
+    if (!kept.empty()) addChat(server, {{colour::yellow, std::string(kKeptEdits) + kept + "."}});
     addChat(server, {{colour::yellow, closing + "settings saved to " + files::settings + "."}});
 }
 

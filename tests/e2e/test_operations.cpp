@@ -29,6 +29,16 @@ TEST_F(Operations, SighupReadsTheEditedListsWithoutARestart) {
     EXPECT_EQ(bob.takePackets(1), Packets{packet(3, {"That channel is restricted.", "0"})});
 }
 
+TEST_F(Operations, MMConfEditedWhileRunningKeepsTheEdit) {
+    run();
+    std::string edited = allKeys(port);
+    edited.replace(edited.find("MessageCount=5"), 14, "MessageCount=12");
+    dir.write("MMConf.ini", edited);
+    EXPECT_EQ(server->terminate(), 0);
+    EXPECT_TRUE(server->waitForText("Kept as edited in MMConf.ini while the server ran: Spam Control/MessageCount=12."));
+    EXPECT_EQ(dir.read("MMConf.ini"), edited);
+}
+
 // The exit status of --check on the data directory, and all it printed.
 std::pair<std::optional<int>, std::string> check(const TempDir& dir) {
     ServerProcess run(ServerProcess::ExactArguments{}, {"--check", "--dir", dir.path()});

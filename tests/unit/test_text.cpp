@@ -113,6 +113,27 @@ TEST_F(StartupTest, AnOverflowStopsTheReadingAndWhatWasNotReadIsNotWritten) {
     EXPECT_TRUE(host.listener().isListening());
 }
 
+// An edit on disk made while the server runs outlives the shutdown, unless the setting was changed
+// in memory too: then the operator's dialog has the last word, as it always had.
+TEST_F(StartupTest, KeysEditedOnDiskWhileRunningKeepTheEditUnlessChangedInMemory) {
+    dir.write("MMConf.ini", "[Server]\r\nPort=4900\r\n[Settings]\r\nAuthentication=N\r\n"
+                            "[Spam Control]\r\nMessageCount=abc\r\nEnabled=Y\r\n");
+    start();
+    dir.write("MMConf.ini", "[Server]\r\n[Settings]\r\nAuthentication=Y\r\n[Spam Control]\r\nMessageCount=9\r\n"
+                            "Enabled=X\r\n[Load Control]\r\nAmountOfTime=7\r\n");
+    server->settings.spamControl = "N";  // as the settings dialog sets it
+    server->settings.amountOfTime = 3;   // set, but to the value it had
+    chatLines();
+    shutDown(*server);
+    EXPECT_EQ(dir.read("MMConf.ini"),
+              "[Server]\r\nProtocol=0\r\n[Settings]\r\nAuthentication=Y\r\nIdleSystem=N\r\nWriteLogToFile=N\r\n"
+              "[Spam Control]\r\nMessageCount=9\r\nEnabled=N\r\nSecondsToCheck=3\r\n[Load Control]\r\nAmountOfTime=7\r\n"
+              "Enabled=N\r\nAmountOfConnections=5\r\n[Idle System]\r\nEnabled=N\r\nIdleTime=5\r\n");
+    EXPECT_EQ(chatLines(), (Lines{"Kept as edited in MMConf.ini while the server ran: Server/Port (removed), Settings/Authentication=Y, "
+                                  "Spam Control/MessageCount=9, Load Control/AmountOfTime=7.",
+                                  "Shutting down: 0 users disconnected, settings saved to MMConf.ini."}));
+}
+
 TEST_F(StartupTest, TheChatLogGetsEveryLinePrintableAndReportsAFailureOnce) {
     dir.write("MMConf.ini", "[Settings]\r\nWriteLogToFile=Y\r\n");
     start();
