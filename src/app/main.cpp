@@ -14,6 +14,7 @@
 
 #include "app/Attach.h"
 #include "app/DataCheck.h"
+#include "app/Display.h"
 #include "app/Wiring.h"
 #include "core/Lifecycle.h"
 #include "core/Server.h"
@@ -126,14 +127,6 @@ Options parse(int argc, char** argv) {
     return options;
 }
 
-bool displayAvailable() {
-    auto set = [](const char* name) {
-        const char* v = std::getenv(name);
-        return v && *v;
-    };
-    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
-}
-
 // Thousands of clients need thousands of descriptors: take all the system allows.
 void raiseDescriptorLimit() {
     rlimit limit{};
@@ -215,6 +208,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "murmur-server: no console can attach: the control socket cannot be made (%s).\n",
                      claim.problem.c_str());
     raiseDescriptorLimit();
-    if (options.headless || !displayAvailable()) return runHeadless(argc, argv, options, std::move(claim));
+    if (options.headless) return runHeadless(argc, argv, options, std::move(claim));
+    if (std::string problem = murmur::displayProblem(); !problem.empty()) {
+        std::fprintf(stderr, "murmur-server: running headless: %s.\n", problem.c_str());
+        return runHeadless(argc, argv, options, std::move(claim));
+    }
     return runWindow(argc, argv, options, std::move(claim));
 }

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <ctime>
 
 #include "support/E2e.h"
@@ -24,7 +25,9 @@ TEST_F(Startup, AnnouncesItselfListensAsTheProtocolSaysAndWritesAllThirteenKeysB
         start(ini);
         EXPECT_EQ(server->nextText(), "Murmur Server 1.2.0, data in " + dir.path());
         EXPECT_EQ(server->nextText(), listening(port));
-        if (protocol != 0) EXPECT_EQ(server->nextText(), "Only clients on this machine can connect (Protocol is not 0).");
+        if (protocol != 0) {
+            EXPECT_EQ(server->nextText(), "Only clients on this machine can connect (Protocol is not 0).");
+        }
         expectServes(port);
         bool reached = true;
         try { WireClient(port, 0, "127.0.0.2"); } catch (const std::runtime_error&) { reached = false; }
@@ -69,6 +72,37 @@ TEST_F(Startup, OperatorLinesGoToTheDatedLogFileWhenAskedFor) {
     // The run may have begun just before midnight.
     std::string name = dir.exists(logFile(std::time(nullptr))) ? logFile(std::time(nullptr)) : logFile(started);
     EXPECT_EQ(dir.read(name), server->output());
+}
+
+// Environment variables for the programs a test starts, put back as they were at the end.
+class Environment {
+public:
+    ~Environment() {
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+            it->second ? (void)::setenv(it->first.c_str(), it->second->c_str(), 1) : (void)::unsetenv(it->first.c_str());
+    }
+    void set(const char* name, const char* value) {
+        const char* old = std::getenv(name);
+        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        value ? (void)::setenv(name, value, 1) : (void)::unsetenv(name);
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// Qt would end the program on a display it cannot open; the server runs headless instead.
+TEST_F(Startup, ADisplayThatCannotBeOpenedMeansHeadless) {
+    Environment environment;
+    environment.set("DISPLAY", ":97");
+    environment.set("WAYLAND_DISPLAY", nullptr);
+    environment.set("QT_QPA_PLATFORM", nullptr);
+    writeConfig(dir, port);
+    server = std::make_unique<ServerProcess>(ServerProcess::ExactArguments{}, std::vector<std::string>{"--dir", dir.path()});
+    EXPECT_TRUE(server->waitForText(listening(port)));
+    expectServes(port);
+    EXPECT_EQ(server->terminate(), 0);
+    EXPECT_EQ(server->errors(), "murmur-server: running headless: the display :97 cannot be opened.\n");
 }
 
 class PortInUse : public E2e {
