@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,8 @@ namespace {
 constexpr const char* kUsage =
     "Usage: murmur-server [--headless] [--dir DIR] [--color auto|always|never]\n"
     "                     [--logon-timeout SECONDS] [--send-limit BYTES] [--max-connections N]\n"
+    "       murmur-server --attach [--dir DIR] [--color auto|always|never]\n"
+    "       murmur-server --console TEXT [--dir DIR] [--color auto|always|never]\n"
     "       murmur-server --check [--dir DIR]\n"
     "       murmur-server --help | --version\n"
     "\n"
@@ -38,7 +41,7 @@ constexpr const char* kUsage =
     "\n"
     "  --headless      run without a window: every operator line goes to standard output,\n"
     "                  every line of standard input is a console entry (chosen by itself\n"
-    "                  when there is no display)\n"
+    "                  when no display can be opened)\n"
     "  --dir DIR       the data directory: MMConf.ini, users.txt, the rosters, ban lists,\n"
     "                  channel lists, Idles.txt and chat logs (default: the current directory)\n"
     "  --color WHEN    colour the terminal output: auto (when it is a terminal), always, never\n"
@@ -48,10 +51,20 @@ constexpr const char* kUsage =
     "                  drop a client whose unsent output passes this (default 1048576)\n"
     "  --max-connections N\n"
     "                  close connections beyond this many at once (default 10000)\n"
-    "  --check         read MMConf.ini and every data file, print what was found and any\n"
+    "  --attach        a console on the server running on DIR: its last 500 operator lines,\n"
+    "                  then every new one; every line typed is a console entry; Ctrl-D\n"
+    "                  detaches and leaves the server running\n"
+    "  --console TEXT  one console entry to the server running on DIR; prints the operator\n"
+    "                  lines it caused (exit status 1 when no server runs there)\n"
+    "  --check         read MMConf.ini and every data file, print what was found and every\n"
     "                  problem, and exit (status 1 when there is a problem); nothing listens\n"
     "  --help          show this text\n"
     "  --version       show the version\n"
+    "\n"
+    "Console commands: /help lists them; /users, /channels and /stats show who is on, where,\n"
+    "and how the server does. The server listens for consoles on DIR/murmur.sock (or in\n"
+    "$RUNTIME_DIRECTORY), mode 0600: only its own user and root may attach. For the service:\n"
+    "  sudo murmur-server --attach --dir /var/lib/murmur-server\n"
     "\n"
     "SIGINT and SIGTERM save MMConf.ini and end the server with status 0; SIGHUP reloads\n"
     "RestrictedChannels.txt, AllowedChannels.txt and Idles.txt.\n";
@@ -142,8 +155,10 @@ void prepareDirectory(const std::string& directory) {
         if (!S_ISDIR(st.st_mode)) fail("'" + directory + "' is not a directory");
         return;
     }
-    if (::mkdir(directory.c_str(), 0755) != 0)
-        fail("cannot create the data directory '" + directory + "': " + std::strerror(errno));
+    // The folders above it too: a desktop's ~/.local/share may not be there yet.
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error) fail("cannot create the data directory '" + directory + "': " + error.message());
 }
 
 bool wantsColours(const Options& options) {
