@@ -27,6 +27,7 @@ constexpr const char* kLongReason = "it sent an entry longer than 65536 bytes.";
 // A console told why it is let go gets this long to take the notice before it is closed anyway.
 constexpr std::chrono::seconds kLeavingLimit{10};
 constexpr int kAcceptsPerTurn = 16;
+constexpr std::chrono::milliseconds kAcceptPause{100};
 constexpr int kListenBacklog = 16;
 
 using SteadyClock = std::chrono::steady_clock;
@@ -157,6 +158,11 @@ ControlSocket::~ControlSocket() {
 void ControlSocket::acceptPending() {
     for (int i = 0; i < kAcceptsPerTurn; ++i) {
         int fd = ::accept4(claim_.listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)) {
+            // Out of descriptors: the listener rests for a moment instead of spinning.
+            listening_->setEnabled(false);
+            QTimer::singleShot(kAcceptPause, this, [this] { listening_->setEnabled(true); });
+        }
         if (fd < 0) return;
         ucred peer{};
         socklen_t length = sizeof peer;
