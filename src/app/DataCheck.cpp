@@ -1,6 +1,7 @@
 #include "app/DataCheck.h"
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
 
 #include <functional>
 
@@ -87,29 +88,47 @@ void Checker::settings() {
         case textfile::ReadStatus::missing: found(std::string(files::settings) + " is missing: every setting has its default."); break;
         case textfile::ReadStatus::ok: break;
     }
+    IniDocument ini(text);
     Settings s;
-    auto failure = readSettings(IniDocument(text), s);
+    auto failure = readSettings(ini, s);
     if (failure) {
         problem(std::string(files::settings) + ": " + failure->key + " cannot be taken (" + failure->description +
                 "); the server stops reading the settings there.");
-        return;
+    } else {
+        std::string effect = "Settings in effect:";
+        for (Settings::Id id : {S::idPort, S::idProtocol, S::idAuthentication, S::idIdleSystem, S::idIdleTime,
+                                S::idWriteLogToFile, S::idSpamControl, S::idMessageCount, S::idSecondsToCheck,
+                                S::idLoadControl, S::idAmountOfConnections, S::idAmountOfTime})
+            effect += std::string(" ") + settingKey(id).name + "=" + settingText(s, settingKey(id));
+        found(effect);
     }
-    std::string effect = "Settings in effect:";
-    for (Settings::Id id : {S::idPort, S::idProtocol, S::idAuthentication, S::idIdleSystem, S::idIdleTime,
-                            S::idWriteLogToFile, S::idSpamControl, S::idMessageCount, S::idSecondsToCheck,
-                            S::idLoadControl, S::idAmountOfConnections, S::idAmountOfTime})
-        effect += std::string(" ") + settingKey(id).name + "=" + settingText(s, settingKey(id));
-    found(effect);
-    if (s.port < 1) problem("Server/Port " + std::to_string(s.port) + " is no port the server can listen on.");
+    // Every value, also those after a value that stops the server's reading, so that one look
+    // finds all there is to mend.
     for (const SettingKey& key : settingKeys) {
         if (!key.read) continue;
         std::string where = std::string(key.section) + "/" + key.key;
-        std::string value = settingText(s, key);
-        if (key.text && value != "Y" && value != "N") problem(where + " is \"" + value + "\": only \"Y\" turns it on.");
-        if (key.number && key.low == 0 && s.*key.number < 0) problem(where + " " + value + " is below 0.");
+        std::string value = ini.get(key.section, key.key);
+        if (value.empty() || (failure && failure->key == where)) continue;
+        if (key.text) {
+            if (value != "Y" && value != "N") problem(where + " is \"" + value + "\": only \"Y\" turns it on.");
+            continue;
+        }
+        auto number = parseNumeric(value);
+        if (!number) {
+            problem(where + " \"" + value + "\" is not a number: the server takes the default, " +
+                    std::to_string(key.numberDefault) + ".");
+            continue;
+        }
+        auto fitted = toInt16(*number);
+        if (!fitted) {
+            problem(std::string(files::settings) + ": " + where + " cannot be taken (" + kOverflow + ").");
+            continue;
+        }
+        // Any number asks for a protocol: all but 0 are taken as 1.
+        if (key.id != S::idProtocol && (*fitted < key.low || *fitted > key.high))
+            problem(where + " " + std::to_string(*fitted) + " is outside " + std::to_string(key.low) + " to " +
+                    std::to_string(key.high) + ", the range the settings dialog allows.");
     }
-    if (s.idleSystem == "Y" && s.idleTime < 1)
-        problem("Idle System/IdleTime " + std::to_string(s.idleTime) + " makes no announcement at all.");
 }
 
 void Checker::list(const char* name, const char* what, const std::function<std::string(const std::string&)>& unusable) {
@@ -144,16 +163,24 @@ void Checker::accounts() {
 
 CheckReport checkDataDirectory(const std::string& directory) {
     Checker check(directory);
-    check.found("Data directory: " + (directory.empty() ? std::string(".") : directory));
-    check.settings();
-    check.accounts();
-    check.list(files::administrators, "Administrators", unusableName);
-    check.list(files::moderators, "Moderators", unusableName);
-    check.list(files::bannedNames, "Banned names", unusableName);
-    check.list(files::bannedAddresses, "Banned addresses", unusableAddress);
-    check.list(files::restrictedChannels, "Restricted channels", unusableChannel);
-    check.list(files::allowedChannels, "Allowed channels", unusableChannel);
-    check.list(files::idleMessages, "Idle messages", anyMessage);
+    const std::string shown = directory.empty() ? std::string(".") : directory;
+    check.found("Data directory: " + shown);
+    struct stat st {};
+    if (::stat(shown.c_str(), &st) != 0) {
+        check.problem("The data directory " + shown + " does not exist.");
+    } else if (!S_ISDIR(st.st_mode)) {
+        check.problem(shown + " is no directory.");
+    } else {
+        check.settings();
+        check.accounts();
+        check.list(files::administrators, "Administrators", unusableName);
+        check.list(files::moderators, "Moderators", unusableName);
+        check.list(files::bannedNames, "Banned names", unusableName);
+        check.list(files::bannedAddresses, "Banned addresses", unusableAddress);
+        check.list(files::restrictedChannels, "Restricted channels", unusableChannel);
+        check.list(files::allowedChannels, "Allowed channels", unusableChannel);
+        check.list(files::idleMessages, "Idle messages", anyMessage);
+    }
     int problems = check.report.problems;
     check.found(problems == 0 ? "No problems found." : std::to_string(problems) + (problems == 1 ? " problem" : " problems") + " found.");
     return check.report;

@@ -5,19 +5,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/Attach.h"
 #include "app/DataCheck.h"
+#include "app/Display.h"
 #include "app/Wiring.h"
 #include "core/Lifecycle.h"
 #include "core/Server.h"
 #include "core/Version.h"
 #include "host/CodePage.h"
 #include "host/qt/QtHost.h"
+#include "ui/ControlSocket.h"
 #include "ui/Headless.h"
 #include "ui/MainWindow.h"
 #include "ui/Signals.h"
@@ -28,6 +33,8 @@ constexpr const char* kUsage =
     "Usage: murmur-server [--headless] [--dir DIR] [--color auto|always|never]\n"
     "                     [--logon-timeout SECONDS] [--send-limit BYTES] [--max-connections N]\n"
     "                     [--max-per-address N]\n"
+    "       murmur-server --attach [--dir DIR] [--color auto|always|never]\n"
+    "       murmur-server --console TEXT [--dir DIR] [--color auto|always|never]\n"
     "       murmur-server --check [--dir DIR]\n"
     "       murmur-server --help | --version\n"
     "\n"
@@ -35,7 +42,7 @@ constexpr const char* kUsage =
     "\n"
     "  --headless      run without a window: every operator line goes to standard output,\n"
     "                  every line of standard input is a console entry (chosen by itself\n"
-    "                  when there is no display)\n"
+    "                  when no display can be opened)\n"
     "  --dir DIR       the data directory: MMConf.ini, users.txt, the rosters, ban lists,\n"
     "                  channel lists, Idles.txt and chat logs (default: the current directory)\n"
     "  --color WHEN    colour the terminal output: auto (when it is a terminal), always, never\n"
@@ -49,10 +56,20 @@ constexpr const char* kUsage =
     "  --max-per-address N\n"
     "                  connections open at once from one address (default 20; 0: no limit), with\n"
     "                  the same rule\n"
-    "  --check         read MMConf.ini and every data file, print what was found and any\n"
+    "  --attach        a console on the server running on DIR: its last 500 operator lines,\n"
+    "                  then every new one; every line typed is a console entry; Ctrl-D\n"
+    "                  detaches and leaves the server running\n"
+    "  --console TEXT  one console entry to the server running on DIR; prints the operator\n"
+    "                  lines it caused (exit status 1 when no server runs there)\n"
+    "  --check         read MMConf.ini and every data file, print what was found and every\n"
     "                  problem, and exit (status 1 when there is a problem); nothing listens\n"
     "  --help          show this text\n"
     "  --version       show the version\n"
+    "\n"
+    "Console commands: /help lists them; /users, /channels and /stats show who is on, where,\n"
+    "and how the server does. The server listens for consoles on DIR/murmur.sock (or in\n"
+    "$RUNTIME_DIRECTORY), mode 0600: only its own user and root may attach. For the service:\n"
+    "  sudo murmur-server --attach --dir /var/lib/murmur-server\n"
     "\n"
     "SIGINT and SIGTERM save MMConf.ini and end the server with status 0; SIGHUP reloads\n"
     "RestrictedChannels.txt, AllowedChannels.txt and Idles.txt.\n";
@@ -60,6 +77,8 @@ constexpr const char* kUsage =
 struct Options {
     bool headless = false;
     bool check = false;
+    bool attach = false;
+    std::optional<std::string> console;
     std::string directory;
     std::string colour = "auto";
     murmur::Limits limits;
@@ -100,6 +119,11 @@ Options parse(int argc, char** argv) {
             options.check = true;
         } else if (arg == "--headless") {
             options.headless = true;
+        } else if (arg == "--attach") {
+            options.attach = true;
+        } else if (arg == "--console" || arg.rfind("--console=", 0) == 0) {
+            options.console = value("--console");
+            if (options.console->find_first_of("\r\n") != std::string::npos) fail("--console takes one line");
         } else if (arg == "--dir" || arg.rfind("--dir=", 0) == 0) {
             options.directory = value("--dir");
             if (options.directory.empty()) fail("--dir needs a directory");
@@ -119,15 +143,8 @@ Options parse(int argc, char** argv) {
             fail("unknown option '" + arg + "'");
         }
     }
+    if (options.check + options.attach + options.console.has_value() > 1) fail("--check, --attach and --console go alone");
     return options;
-}
-
-bool displayAvailable() {
-    auto set = [](const char* name) {
-        const char* v = std::getenv(name);
-        return v && *v;
-    };
-    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
 
 // Thousands of clients need thousands of descriptors: take all the system allows.
@@ -145,19 +162,26 @@ void prepareDirectory(const std::string& directory) {
         if (!S_ISDIR(st.st_mode)) fail("'" + directory + "' is not a directory");
         return;
     }
-    if (::mkdir(directory.c_str(), 0755) != 0)
-        fail("cannot create the data directory '" + directory + "': " + std::strerror(errno));
+    // The folders above it too: a desktop's ~/.local/share may not be there yet.
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error) fail("cannot create the data directory '" + directory + "': " + error.message());
 }
 
-int runHeadless(int argc, char** argv, const Options& options) {
+bool wantsColours(const Options& options) {
+    return options.colour == "always" || (options.colour == "auto" && ::isatty(STDOUT_FILENO));
+}
+
+int runHeadless(int argc, char** argv, const Options& options, murmur::ControlClaim claim) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("Murmur Server");
     murmur::QtHost host;
     murmur::Server server(host, options.directory);
     murmur::wireHandlers(server);
     server.limits = options.limits;
-    bool colours = options.colour == "always" || (options.colour == "auto" && ::isatty(STDOUT_FILENO));
-    murmur::HeadlessFrontend frontend(server, colours);
+    murmur::HeadlessFrontend frontend(server, wantsColours(options));
+    // An attached console types into the same console line as standard input.
+    murmur::ControlSocket control(server, std::move(claim), [&](const std::string& utf8) { frontend.consoleLine(utf8); });
     murmur::onSignals(
         [&] {
             host.runHandler([&] { murmur::shutDown(server); });
@@ -169,7 +193,7 @@ int runHeadless(int argc, char** argv, const Options& options) {
     return app.exec();
 }
 
-int runWindow(int argc, char** argv, const Options& options) {
+int runWindow(int argc, char** argv, const Options& options, murmur::ControlClaim claim) {
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName("Murmur Server");
     murmur::QtHost host;
@@ -177,6 +201,7 @@ int runWindow(int argc, char** argv, const Options& options) {
     murmur::wireHandlers(server);
     server.limits = options.limits;
     murmur::frmMain window(server);
+    murmur::ControlSocket control(server, std::move(claim));
     murmur::onSignals([&] { window.close(); }, [&] { host.runHandler([&] { murmur::reloadLists(server); }); });
     host.runHandler([&] { murmur::startUp(server); });
     window.showAfterStartUp();
@@ -192,8 +217,23 @@ int main(int argc, char** argv) {
         for (const auto& line : report.lines) std::printf("%s\n", murmur::codepage::toPrintableUtf8(line).c_str());
         return report.problems == 0 ? 0 : 1;
     }
+    if (options.attach) return murmur::attachConsole(options.directory, wantsColours(options));
+    if (options.console) return murmur::sendConsoleEntry(options.directory, *options.console, wantsColours(options));
     prepareDirectory(options.directory);
+    // Before the port is taken and before any data file is read: one server per data directory.
+    murmur::ControlClaim claim = murmur::claimControlSocket(options.directory);
+    if (!claim.refusal.empty()) {
+        std::fprintf(stderr, "murmur-server: %s\n", claim.refusal.c_str());
+        return 1;
+    }
+    if (!claim.problem.empty())
+        std::fprintf(stderr, "murmur-server: no console can attach: the control socket cannot be made (%s).\n",
+                     claim.problem.c_str());
     raiseDescriptorLimit();
-    if (options.headless || !displayAvailable()) return runHeadless(argc, argv, options);
-    return runWindow(argc, argv, options);
+    if (options.headless) return runHeadless(argc, argv, options, std::move(claim));
+    if (std::string problem = murmur::displayProblem(); !problem.empty()) {
+        std::fprintf(stderr, "murmur-server: running headless: %s.\n", problem.c_str());
+        return runHeadless(argc, argv, options, std::move(claim));
+    }
+    return runWindow(argc, argv, options, std::move(claim));
 }

@@ -58,6 +58,7 @@ void holdSenderFor(Server& server, const SocketSlot& receiver, int connection) {
 
 inline void queueFrame(Server& server, SocketSlot& slot, int connection, std::string_view frame, bool shared) {
     if (slot.overflowing) return;
+    server.counters.bytesOut += frame.size();
     std::size_t unsent = shared ? slot.socket->sendShared(frame) : slot.socket->send(frame);
     if (unsent > outputHighWater || unsent > server.limits.sendLimit) [[unlikely]]
         queueIsHigh(server, slot, connection, unsent);
@@ -205,6 +206,7 @@ void receiveData(Server& server, ConnectionNumber connection) {
     std::size_t room = largest > slot.pending.size() ? largest - slot.pending.size() : 0;
     std::string chunk = slot.socket->read(std::min(inputPerTurn, room));
     if (chunk.empty()) return;
+    server.counters.bytesIn += chunk.size();
 
     // The unfinished tail of earlier reads comes first; the buffer is ours for this event. Most
     // reads start at a packet boundary and are used as they came.

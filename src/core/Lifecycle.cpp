@@ -1,5 +1,6 @@
 #include "core/Lifecycle.h"
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -8,6 +9,7 @@
 #include "core/DataFiles.h"
 #include "core/Membership.h"
 #include "core/UserList.h"
+#include "core/Version.h"
 #include "host/IniFile.h"
 #include "host/TextFile.h"
 
@@ -18,6 +20,9 @@ constexpr const char* kPortInUse = "The current port is already being used. Plea
 constexpr const char* kAlternateNotSaved = "Since an alternate port has been used, your new settings will not be saved.";
 constexpr const char* kPortTaken = "Port cannot be bound, already in use.";
 constexpr const char* kOpeningPort = "Opening a new port...";
+constexpr const char* kLoopbackOnly = "Only clients on this machine can connect (Protocol is not 0).";
+constexpr const char* kKeptEdits = "Kept as edited in MMConf.ini while the server ran: ";
+constexpr const char* kNotSavedAlternate = "settings not saved: an alternate port is in use.";
 
 std::string bindAddressFor(const Settings& settings) { return settings.protocol != 0 ? "127.0.0.1" : ""; }
 
@@ -35,13 +40,30 @@ void reportStartFailure(Server& server, int number, const std::string& descripti
     addChat(server, {{colour::red, "Error #" + std::to_string(number) + ": " + description + " in Form_Load()"}});
 }
 
+// The data directory as the operator would find it: absolute, without following links.
+std::string shownDirectory(const std::string& directory) {
+    std::error_code ignored;
+    std::filesystem::path path = std::filesystem::absolute(directory.empty() ? "." : directory, ignored).lexically_normal();
+    std::string text = path.string();
+    if (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
+void announceLoopbackOnly(Server& server) {
+    if (server.settings.protocol != 0) addChat(server, {{colour::yellow, kLoopbackOnly}});
+}
+
 }  // namespace
 
 void loadVariables(Server& server) {
     Settings& s = server.settings;
     std::string text;
     textfile::readWhole(server.path(files::settings), text);
-    std::optional<SettingsFailure> failure = readSettings(IniDocument(text), s);
+    IniDocument ini(text);
+    std::optional<SettingsFailure> failure = readSettings(ini, s);
+    noteOrigin(ini, s);
+    // The first line of every run, written once the settings say whether the chat log gets it.
+    addChat(server, {{colour::yellow, std::string("Murmur Server ") + version + ", data in " + shownDirectory(server.dataDirectory)}});
 
     ListenError listenError;
     bool listening = !s.known.test(Settings::idPort) || startListening(server, s.port, listenError);
@@ -67,6 +89,8 @@ void loadVariables(Server& server) {
 }
 
 void startUp(Server& server) {
+    server.counters.startTick = server.host.loop().tickCount();
+    server.counters.startTime = server.host.clock().now();
     server.titleText = branding::titleText;
     loadVariables(server);
     // Pinging runs for the whole life of the server.
@@ -75,7 +99,10 @@ void startUp(Server& server) {
     clearRecords(server);
     readLists(server);
     refreshCountLabel(server);
+    // Only what is true: a port that could not be taken has had its own lines.
+    if (!server.host.listener().isListening()) return;
     addChat(server, {{colour::yellow, "Listening on port " + std::to_string(server.settings.port) + "..."}});
+    announceLoopbackOnly(server);
 }
 
 void readLists(Server& server) {
@@ -105,19 +132,33 @@ void reloadLists(Server& server) {
 
 void shutDown(Server& server) {
     const Settings& s = server.settings;
-    if (s.usingAlternatePort) return;
+    std::string closing = "Shutting down: " + std::to_string(server.lstUsers.size()) + " users disconnected, ";
+    if (s.usingAlternatePort) return addChat(server, {{colour::yellow, closing + kNotSavedAlternate}});
     std::string path = server.path(files::settings);
     std::string text;
     if (textfile::readWhole(path, text) == textfile::ReadStatus::failed) {
         addChat(server, {{colour::red, "The settings could not be saved: " + path + " cannot be read."}});
-        return;
+        return addChat(server, {{colour::yellow, closing + "settings not saved: " + files::settings + " cannot be read."}});
     }
     IniDocument ini(text);
-    // Settings a start-up stopped by a bad value never read keep their lines as they are.
-    for (const SettingKey& key : settingKeys)
-        if (s.known.test(key.id)) ini.set(key.section, key.key, settingText(s, key));
-    if (!textfile::writeWhole(path, ini.text()))
+    std::string kept;
+    for (std::size_t i = 0; i < settingKeys.size(); ++i) {
+        const SettingKey& key = settingKeys[i];
+        // Settings a start-up stopped by a bad value never read keep their lines as they are.
+        if (!s.known.test(key.id)) continue;
+        if (!editedOnDiskOnly(s, i, ini)) {
+            ini.set(key.section, key.key, settingText(s, key));
+            continue;
+        }
+        std::string name = std::string(key.section) + "/" + key.key;
+        kept += (kept.empty() ? "" : ", ") + (ini.has(key.section, key.key) ? name + "=" + ini.get(key.section, key.key) : name + " (removed)");
+    }
+    if (!textfile::writeWhole(path, ini.text())) {
         addChat(server, {{colour::red, "The settings could not be saved: " + path + " cannot be written."}});
+        return addChat(server, {{colour::yellow, closing + "settings not saved: " + files::settings + " cannot be written."}});
+    }
+    if (!kept.empty()) addChat(server, {{colour::yellow, std::string(kKeptEdits) + kept + "."}});
+    addChat(server, {{colour::yellow, closing + "settings saved to " + files::settings + "."}});
 }
 
 PortEntry readPortEntry(std::string_view text, std::int16_t& port) {
@@ -142,6 +183,7 @@ bool listenOnAlternatePort(Server& server, std::int16_t port) {
     addChat(server, {{colour::red, kPortTaken}});
     addChat(server, {{colour::yellow, kOpeningPort}});
     addChat(server, {{colour::green, "Listening on port " + std::to_string(port) + "..."}});
+    announceLoopbackOnly(server);
     return true;
 }
 

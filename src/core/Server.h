@@ -64,6 +64,16 @@ struct AwaitingLogon {
     std::int32_t accepted;     // tick of the accept
 };
 
+// What the operator's /stats counts since start-up. Each is bumped in one place.
+struct Counters {
+    std::int32_t startTick = 0;
+    LocalTime startTime;
+    std::uint64_t logonAttempts = 0;  // logons handled; those not accepted were refused
+    std::uint64_t logons = 0;         // logons accepted
+    std::uint64_t bytesIn = 0;        // read from clients
+    std::uint64_t bytesOut = 0;       // queued for clients
+};
+
 using PacketHandler = std::function<void(std::uint8_t id, ConnectionNumber connection, std::string_view payload)>;
 using ConsoleHandler = std::function<void(const std::string& text)>;
 
@@ -118,6 +128,7 @@ struct Server {
     std::unique_ptr<Timer> tmrIdle;
 
     Limits limits;
+    Counters counters;
     int openConnections = 0;
     std::unordered_map<std::string, int> connectionsPerAddress;
     std::deque<AwaitingLogon> awaitingLogon;

@@ -75,7 +75,7 @@ using S = Settings;
 
 }  // namespace
 
-const std::array<SettingKey, 13> settingKeys = {{
+const std::array<SettingKey, settingKeyCount> settingKeys = {{
     {S::idPort, "Server", "Port", "Port", &S::port, nullptr, 4800, nullptr, true, 1, kLargest},
     {S::idProtocol, "Server", "Protocol", "Protocol", &S::protocol, nullptr, 0, nullptr, true, 0, 1},
     {S::idAuthentication, "Settings", "Authentication", "Authentication", nullptr, &S::authentication, 0, "N", true, 0, 0},
@@ -102,6 +102,25 @@ const SettingKey& settingKey(Settings::Id id) {
 
 std::string settingText(const Settings& settings, const SettingKey& key) {
     return key.number ? std::to_string(settings.*key.number) : settings.*key.text;
+}
+
+void noteOrigin(const IniDocument& ini, Settings& settings) {
+    for (std::size_t i = 0; i < settingKeys.size(); ++i) {
+        const SettingKey& key = settingKeys[i];
+        Settings::Origin& origin = settings.origin[i];
+        origin.read = settings.known.test(key.id);
+        origin.onDisk = ini.get(key.section, key.key);
+        origin.taken = settingText(settings, key);
+    }
+}
+
+bool editedOnDiskOnly(const Settings& settings, std::size_t keyIndex, const IniDocument& now) {
+    const SettingKey& key = settingKeys[keyIndex];
+    const Settings::Origin& origin = settings.origin[keyIndex];
+    std::string value = settingText(settings, key);
+    std::string onDisk = now.get(key.section, key.key);
+    // An edit that says what the server would write anyway is no edit to keep.
+    return origin.read && value == origin.taken && onDisk != origin.onDisk && onDisk != value;
 }
 
 int spamPeriod(const Settings& settings) { return settings.secondsToCheck * 1000; }

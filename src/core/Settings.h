@@ -11,6 +11,9 @@
 
 namespace murmur {
 
+// The keys of MMConf.ini (see settingKeys).
+constexpr std::size_t settingKeyCount = 13;
+
 struct Settings {
     // In the order start-up reads them.
     enum Id {
@@ -47,6 +50,16 @@ struct Settings {
     // a bad value leaves the rest unknown, and shutdown leaves their lines in the file alone.
     std::bitset<count> known;
     void markAllKnown() { known.set(); }
+
+    // What start-up found for each key, in the order of settingKeys: the file's text and the value
+    // the setting took from it. A key the operator edits on disk while the server runs, and whose
+    // setting nothing changes in memory, keeps the edit at shutdown.
+    struct Origin {
+        bool read = false;
+        std::string onDisk;
+        std::string taken;
+    };
+    std::array<Origin, settingKeyCount> origin;
 };
 
 // One key of MMConf.ini and the setting it holds. A setting is a 16-bit number or a text; only
@@ -66,7 +79,7 @@ struct SettingKey {
 
 // Every key, in the order shutdown writes them: the order a new file lays them out in. Start-up
 // reads them in the order of Settings::Id.
-extern const std::array<SettingKey, 13> settingKeys;
+extern const std::array<SettingKey, settingKeyCount> settingKeys;
 // The key start-up reads the setting from.
 const SettingKey& settingKey(Settings::Id id);
 // The setting's value as the file holds it: decimal text for a number.
@@ -90,6 +103,12 @@ constexpr const char* kInvalidProperty = "Invalid property value";
 // Reads every setting from MMConf.ini's text, in start-up order, missing or non-numeric values
 // giving their defaults. Stops at the first value that does not fit.
 std::optional<SettingsFailure> readSettings(const IniDocument& ini, Settings& settings);
+
+// Notes what start-up found in the file, key by key.
+void noteOrigin(const IniDocument& ini, Settings& settings);
+// The key's line was edited on disk since start-up to something other than the setting's value,
+// and nothing changed the setting in memory: shutdown leaves the line as the file now has it.
+bool editedOnDiskOnly(const Settings& settings, std::size_t keyIndex, const IniDocument& now);
 
 // The spam window in milliseconds, which the timer holds as a 16-bit number.
 int spamPeriod(const Settings& settings);

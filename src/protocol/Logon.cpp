@@ -86,6 +86,7 @@ void accept(Server& server, ConnectionNumber connection, clsUserData& record, st
     std::string product = productLabel(code);
     std::string display = code == 1 ? listName : listName + " (" + product + ")";
     std::string address = remoteAddress(server, connection);
+    ++server.counters.logons;
 
     addChat(server, {{colour::yellow, "Connection #" + std::to_string(connection + 1) + " (from "},
                      {colour::white, address},
@@ -153,6 +154,7 @@ std::string productLabel(double code) {
 }
 
 void handleLogon(Server& server, ConnectionNumber connection, clsUserData& self, const std::vector<std::string_view>& fields) {
+    ++server.counters.logonAttempts;
     std::int32_t ping = server.host.loop().tickCount() - self.initialPing;
     std::string_view name = fields[0];
     std::string_view password = fields[1];

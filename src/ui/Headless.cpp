@@ -12,15 +12,21 @@
 #include "host/CodePage.h"
 
 namespace murmur {
+namespace {
+
+constexpr const char* kDefaultForeground = "\x1b[39m";
+
+}  // namespace
 
 std::string renderForTerminal(const ChatLine& line, bool colours) {
     std::string out;
     for (const auto& piece : line.pieces) {
-        if (colours) {
-            Colour c = piece.colour;
+        Colour c = piece.colour;
+        // White is the terminal's own foreground: 24-bit white cannot be read on a light background.
+        if (colours && c == colour::white) out += kDefaultForeground;
+        else if (colours)
             out += "\x1b[38;2;" + std::to_string(c & 0xFF) + ";" + std::to_string((c >> 8) & 0xFF) + ";" +
                    std::to_string((c >> 16) & 0xFF) + "m";
-        }
         out += codepage::toPrintableUtf8(piece.text);
     }
     if (colours) out += "\x1b[0m";

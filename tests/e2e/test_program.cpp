@@ -15,6 +15,13 @@ TEST(CommandLine, HelpVersionAndAnUnknownOption) {
     EXPECT_EQ(bogus.waitForExit(), 2);
     EXPECT_EQ(bogus.output(), "");
     EXPECT_EQ(bogus.errors(), "murmur-server: unknown option '--bogus'\nTry 'murmur-server --help'.\n");
+    for (const auto& [arguments, complaint] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--attach", "--check"}, "--check, --attach and --console go alone"},
+             {{"--console", "one\ntwo"}, "--console takes one line"}}) {
+        ServerProcess wrong(Args{}, arguments);
+        EXPECT_EQ(wrong.waitForExit(), 2);
+        EXPECT_EQ(wrong.errors(), "murmur-server: " + complaint + "\nTry 'murmur-server --help'.\n");
+    }
 }
 
 }  // namespace

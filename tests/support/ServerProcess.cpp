@@ -1,6 +1,7 @@
 #include "support/ServerProcess.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -42,7 +43,7 @@ ServerProcess::~ServerProcess() {
         if (fd >= 0) ::close(fd);
 }
 
-void ServerProcess::start(std::vector<std::string> arguments) {
+void ServerProcess::start(std::vector<std::string> arguments, std::optional<uid_t> user) {
     // A console entry written after the child has gone must fail, not end the test run.
     ::signal(SIGPIPE, SIG_IGN);
     int pipes[3][2];  // standard input, output and error; end 1 is the child's
@@ -57,6 +58,7 @@ void ServerProcess::start(std::vector<std::string> arguments) {
     if (pid_ == 0) {
         for (int i = 0; i < 3; ++i) ::dup2(pipes[i][1], i);
         ::signal(SIGPIPE, SIG_DFL);
+        if (user && (::setgroups(0, nullptr) != 0 || ::setgid(*user) != 0 || ::setuid(*user) != 0)) ::_exit(126);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -86,8 +88,9 @@ void ServerProcess::pump(std::chrono::milliseconds timeout) {
         lines_.push_back(partial_.substr(0, nl));
 }
 
-std::optional<std::string> ServerProcess::waitFor(const std::function<bool(const std::string&)>& matches) {
-    auto deadline = Clock::now() + kPatience;
+std::optional<std::string> ServerProcess::waitFor(const std::function<bool(const std::string&)>& matches,
+                                                  std::chrono::milliseconds timeout) {
+    auto deadline = Clock::now() + timeout;
     for (;;) {
         for (std::size_t i = next_; i < lines_.size(); ++i)
             if (matches(lines_[i])) {
@@ -99,8 +102,8 @@ std::optional<std::string> ServerProcess::waitFor(const std::function<bool(const
     }
 }
 
-std::optional<std::string> ServerProcess::waitForLine(const std::string& part) {
-    return waitFor([&](const std::string& line) { return line.find(part) != std::string::npos; });
+std::optional<std::string> ServerProcess::waitForLine(const std::string& part, std::chrono::milliseconds timeout) {
+    return waitFor([&](const std::string& line) { return line.find(part) != std::string::npos; }, timeout);
 }
 
 std::optional<std::string> ServerProcess::waitForText(const std::string& text) {

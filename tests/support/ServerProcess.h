@@ -30,13 +30,18 @@ public:
     // The program with exactly these arguments.
     struct ExactArguments {};
     ServerProcess(ExactArguments, const std::vector<std::string>& arguments) { start(arguments); }
+    // The same, run by another user (the test must run as root).
+    struct AsUser {
+        uid_t uid;
+    };
+    ServerProcess(ExactArguments, const std::vector<std::string>& arguments, AsUser user) { start(arguments, user.uid); }
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
     ~ServerProcess();  // kills the child if it still runs
 
     // The first standard output line after the last one matched that contains the part, or whose
     // text after the "[HH:MM:SS] " stamp is the text; lines passed over may match a later wait.
-    std::optional<std::string> waitForLine(const std::string& part);
+    std::optional<std::string> waitForLine(const std::string& part, std::chrono::milliseconds timeout = kPatience);
     std::optional<std::string> waitForText(const std::string& text);
     // The text after the stamp of the line right after the last one matched; nothing without a stamp.
     std::optional<std::string> nextText();
@@ -54,8 +59,9 @@ public:
     pid_t pid() const { return pid_; }
 
 private:
-    void start(std::vector<std::string> arguments);
-    std::optional<std::string> waitFor(const std::function<bool(const std::string&)>& matches);
+    void start(std::vector<std::string> arguments, std::optional<uid_t> user = std::nullopt);
+    std::optional<std::string> waitFor(const std::function<bool(const std::string&)>& matches,
+                                       std::chrono::milliseconds timeout = kPatience);
     void pump(std::chrono::milliseconds timeout);
     bool reap();
 

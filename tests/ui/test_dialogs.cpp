@@ -301,13 +301,16 @@ TEST_F(DialogTest, AlternatePortAsksUntilAFreePortIsGivenAndThenListensOnItUnsav
     EXPECT_EQ(server.settings.authentication, "Y");  // the taken port loses none of the other settings
     std::vector<ChatPiece> lines;
     for (const ChatLine& line : server.rtbChat.lines()) lines.push_back(line.pieces.at(1));
-    EXPECT_EQ(lines, (std::vector<ChatPiece>{{colour::yellow, "Listening on port 4800..."},
+    // No line claims the port that could not be taken.
+    EXPECT_EQ(lines, (std::vector<ChatPiece>{{colour::yellow, "Murmur Server 1.2.0, data in " + dir.path()},
                                              {colour::red, "Port cannot be bound, already in use."},
                                              {colour::yellow, "Opening a new port..."},
                                              {colour::green, "Listening on port 4900..."}}));
     EXPECT_FALSE(d->isVisible());
     shutDown(server);
     EXPECT_EQ(dir.read("MMConf.ini"), file);
+    EXPECT_EQ(server.rtbChat.lines().back().pieces.at(1),
+              (ChatPiece{colour::yellow, "Shutting down: 0 users disconnected, settings not saved: an alternate port is in use."}));
 }
 
 }  // namespace

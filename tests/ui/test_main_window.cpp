@@ -69,7 +69,8 @@ TEST_F(MainWindowTest, ChatLinesAppearInTheirColoursUntilCleared) {
     addChat(server, {{colour::red, "x"}, {colour::yellow, "y"}});
     // Windows-1252 bytes show as their characters.
     addChat(server, {{colour::green, "caf\xE9 "}, {colour::cyan, "\x80"}, {colour::blue, "5"}});
-    EXPECT_EQ(chat(), (Lines{"[12:34:56] =#ffffff|Listening on port 4800...=#ffff00", "[12:34:56] =#ffffff|x=#ff0000|y=#ffff00",
+    EXPECT_EQ(chat(), (Lines{"[12:34:56] =#ffffff|Murmur Server 1.2.0, data in " + dir.path() + "=#ffff00",
+                             "[12:34:56] =#ffffff|Listening on port 4800...=#ffff00", "[12:34:56] =#ffffff|x=#ff0000|y=#ffff00",
                              "[12:34:56] =#ffffff|café =#00ff00|€=#00ffff|5=#0066cc", ""}));
     server.rtbChat.clear();
     addChat(server, {{colour::yellow, "again"}});

@@ -72,6 +72,7 @@ TEST_F(StaffTest, CallersWithoutTheRankOrAFitTargetAreRefusedOrIgnored) {
         // Nothing at all: no argument, other letter case, unknown word, or no rank for finger.
         {alice, "/broadcast    ", ""}, {alice, "/kick", ""}, {alice, "/Kick bob", ""}, {alice, "/BROADCAST hi", ""},
         {alice, "/frobnicate bob", ""}, {alice, "/finger carol", ""}, {bob, "/finger alice", ""},
+        {alice, "/users", ""}, {alice, "/stats", ""}, {alice, "/help", ""},  // the console's own words
         {mo, "/move bob", ""}};  // too few words is checked before the rank
     for (const auto& [caller, text, refusal] : cases) {
         EXPECT_EQ(type(caller, text), refusal.empty() ? Packets{} : Packets{notice(refusal, "0")}) << text;
@@ -286,6 +287,59 @@ TEST_F(StaffTest, TheConsoleSendsServerMessagesAnswersInTheChatViewAndSweepsWith
     EXPECT_EQ(server->users.count(), 0u);
     EXPECT_EQ(server->lstUsers, Lines{});
     EXPECT_EQ(server->lblUsers, "Total Users: 0");
+}
+
+TEST_F(StaffTest, TheConsoleListsCommandsUsersChannelsAndCounts) {
+    cast({"alice", "mo", "bob"}, true, 2);
+    const std::string refused = frame(1, fields({"bad name", "", "1"}));
+    deliver(connect("10.0.0.8"), refused);
+    chatLines();
+    host.events.clear();
+    server->restrictedChannels = {"LOBBY"};
+    host.ticks += 3723000;
+    host.time = {2026, 12, 7, 13, 36, 59};
+
+    consoleEntry(*server, "/Users");
+    EXPECT_EQ(chatLines(), (Lines{"Connection #1: %alice from 10.0.0.1 in Main, Murmur Client, logged on for 01:02:03",
+                                  "Connection #2: @mo from 10.0.0.2 in Main, Murmur Client, logged on for 01:02:03",
+                                  "Connection #3: bob from 10.0.0.3 in Lobby, Murmur Client, logged on for 01:02:03",
+                                  "Connection #4: (not logged on) from 10.0.0.9", "Total Users: 3"}));
+    consoleEntry(*server, "/channels");
+    EXPECT_EQ(chatLines(), (Lines{"Lobby (1, restricted): bob", "Main (2): %alice, @mo", "Total Channels: 2"}));
+
+    std::size_t in = refused.size() + frame(12, fields({"bob", "Lobby"})).size(), out = 0;
+    for (const char* name : {"alice", "mo", "bob"}) in += frame(1, fields({name, "", "1"})).size();
+    for (FakeSocket* socket : host.sockets()) out += socket->sent.size();
+    consoleEntry(*server, "/STATS");
+    Lines stats = chatLines();
+    ASSERT_EQ(stats.size(), 5u);
+    EXPECT_EQ(Lines(stats.begin(), stats.end() - 1),
+              (Lines{"Uptime: 01:02:03", "Connections: 4 open, 3 users logged on", "Logons since start: 3 accepted, 1 refused",
+                     "Traffic since start: " + std::to_string(in) + " bytes in, " + std::to_string(out) + " bytes out"}));
+    const std::string kilobytes = stats[4].substr(std::min<std::size_t>(8, stats[4].size()));
+    EXPECT_TRUE(stats[4].rfind("Memory: ", 0) == 0 && kilobytes.size() > 3 && kilobytes.ends_with(" kB") &&
+                kilobytes.find_first_not_of("0123456789") == kilobytes.size() - 3)
+        << stats[4];
+    EXPECT_EQ(lastLine().pieces[1], (ChatPiece{colour::green, "Memory: "}));
+    // The tick count wraps every 49.7 days; the clock tells how often it has.
+    host.ticks = 1000 + static_cast<std::int32_t>((52 * 86400 + 3723) * 1000LL % (1LL << 32));
+    host.time = {2027, 1, 28, 13, 36, 59};
+    consoleEntry(*server, "/stats");
+    EXPECT_EQ(chatLines().at(0), "Uptime: 52d 01:02:03");
+
+    consoleEntry(*server, "/help");
+    Lines help = chatLines();
+    ASSERT_EQ(help.size(), 20u);
+    EXPECT_EQ(Lines(help.begin(), help.begin() + 3),
+              (Lines{"Console commands:", "TEXT - a server message to every connected client", "/help - this list"}));
+    EXPECT_EQ(help[8], "Staff commands, run as Server Console with an administrator's rights:");
+    for (const char* word : {"kick", "ban", "move", "mute", "unmute", "makemod", "makeadmin", "broadcast", "finger", "unban",
+                             "channelphantom"})
+        EXPECT_TRUE(std::any_of(help.begin() + 9, help.end(),
+                                [&](const std::string& line) { return line.rfind("/" + std::string(word) + " ", 0) == 0; }))
+            << word;
+    EXPECT_EQ(lastLine().pieces[1], (ChatPiece{colour::cyan, "/channelphantom on|off"}));
+    EXPECT_EQ(host.events, Lines{});  // nothing went to any client
 }
 
 TEST_F(StaffTest, TheConsoleAlwaysActsServerWideAndSparesNoRank) {

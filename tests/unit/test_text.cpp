@@ -85,7 +85,10 @@ TEST_F(StartupTest, ValuesAreReadAndOtherLinesOfTheFileSurvive) {
     EXPECT_EQ(static_cast<FakeListener&>(host.listener()).boundAddress, "127.0.0.1");
     EXPECT_FALSE(server->tmrIdle->enabled());  // only "Y" exactly turns the idle system on
     EXPECT_EQ(server->tmrHandleJunk->interval(), 10000);
+    EXPECT_EQ(chatLines(), (Lines{"Murmur Server 1.2.0, data in " + dir.path(), "Listening on port 4900...",
+                                  "Only clients on this machine can connect (Protocol is not 0)."}));
     shutDown(*server);
+    EXPECT_EQ(chatLines(), Lines{"Shutting down: 0 users disconnected, settings saved to MMConf.ini."});
     EXPECT_EQ(dir.read("MMConf.ini"), "; notes\r\n[server]\r\nPort=4900\r\nProtocol=1\r\nOwner=Halden\r\n\r\n[Settings]\r\nIdleSystem=y\r\n"
               "Authentication=N\r\nWriteLogToFile=N\r\n[Spam Control]\r\nMessageCount=5\r\nSecondsToCheck=10\r\nEnabled=Y\r\n"
               "[Idle System]\r\nEnabled=y\r\nIdleTime=5\r\n[Load Control]\r\nEnabled=N\r\nAmountOfConnections=5\r\nAmountOfTime=3\r\n");
@@ -95,6 +98,8 @@ TEST_F(StartupTest, AnOverflowStopsTheReadingAndWhatWasNotReadIsNotWritten) {
     dir.write("MMConf.ini", "[Server]\r\nPort=40000\r\n[Settings]\r\nAuthentication=Y\r\n");
     start();
     EXPECT_FALSE(host.listener().isListening());
+    // Nothing listens, and no line says otherwise.
+    EXPECT_EQ(chatLines(), (Lines{"Murmur Server 1.2.0, data in " + dir.path(), "Error #6: Overflow in Form_Load()"}));
     shutDown(*server);
     EXPECT_EQ(dir.read("MMConf.ini"), "[Server]\r\nPort=40000\r\nProtocol=0\r\n[Settings]\r\nAuthentication=Y\r\n");
 
@@ -102,22 +107,45 @@ TEST_F(StartupTest, AnOverflowStopsTheReadingAndWhatWasNotReadIsNotWritten) {
     dir.write("MMConf.ini", "[Spam Control]\r\nSecondsToCheck=33\r\n[Settings]\r\nAuthentication=Y\r\n");
     Server again(host, dir.path());
     startUp(again);
-    EXPECT_EQ(again.rtbChat.lines()[0].pieces[1], (ChatPiece{colour::red, "Error #6: Overflow in Form_Load()"}));
+    EXPECT_EQ(again.rtbChat.lines()[1].pieces[1], (ChatPiece{colour::red, "Error #6: Overflow in Form_Load()"}));
     EXPECT_EQ(again.settings.authentication, "Y");
     EXPECT_EQ(again.tmrHandleJunk->interval(), 0);  // keeps its earlier period
     EXPECT_TRUE(host.listener().isListening());
+}
+
+// An edit on disk made while the server runs outlives the shutdown, unless the setting was changed
+// in memory too: then the operator's dialog has the last word, as it always had.
+TEST_F(StartupTest, KeysEditedOnDiskWhileRunningKeepTheEditUnlessChangedInMemory) {
+    dir.write("MMConf.ini", "[Server]\r\nPort=4900\r\n[Settings]\r\nAuthentication=N\r\n"
+                            "[Spam Control]\r\nMessageCount=abc\r\nEnabled=Y\r\n");
+    start();
+    dir.write("MMConf.ini", "[Server]\r\n[Settings]\r\nAuthentication=Y\r\n[Spam Control]\r\nMessageCount=9\r\n"
+                            "Enabled=X\r\n[Load Control]\r\nAmountOfTime=7\r\n");
+    server->settings.spamControl = "N";  // as the settings dialog sets it
+    server->settings.amountOfTime = 3;   // set, but to the value it had
+    chatLines();
+    shutDown(*server);
+    EXPECT_EQ(dir.read("MMConf.ini"),
+              "[Server]\r\nProtocol=0\r\n[Settings]\r\nAuthentication=Y\r\nIdleSystem=N\r\nWriteLogToFile=N\r\n"
+              "[Spam Control]\r\nMessageCount=9\r\nEnabled=N\r\nSecondsToCheck=3\r\n[Load Control]\r\nAmountOfTime=7\r\n"
+              "Enabled=N\r\nAmountOfConnections=5\r\n[Idle System]\r\nEnabled=N\r\nIdleTime=5\r\n");
+    EXPECT_EQ(chatLines(), (Lines{"Kept as edited in MMConf.ini while the server ran: Server/Port (removed), Settings/Authentication=Y, "
+                                  "Spam Control/MessageCount=9, Load Control/AmountOfTime=7.",
+                                  "Shutting down: 0 users disconnected, settings saved to MMConf.ini."}));
 }
 
 TEST_F(StartupTest, TheChatLogGetsEveryLinePrintableAndReportsAFailureOnce) {
     dir.write("MMConf.ini", "[Settings]\r\nWriteLogToFile=Y\r\n");
     start();
     addChat(*server, {{colour::yellow, "Esc\x1b[2J"}, {colour::white, " caf\xe9"}});
-    EXPECT_EQ(dir.read("logs/chat-2026-12-07.txt"), "[12:34:56] Listening on port 4800...\n[12:34:56] Esc\\x1B[2J caf\xc3\xa9\n");
+    const std::string first = "Murmur Server 1.2.0, data in " + dir.path();
+    EXPECT_EQ(dir.read("logs/chat-2026-12-07.txt"),
+              "[12:34:56] " + first + "\n[12:34:56] Listening on port 4800...\n[12:34:56] Esc\\x1B[2J caf\xc3\xa9\n");
     std::filesystem::remove_all(dir.file("logs"));
     dir.write("logs", "a file where the folder should be");
     for (const char* text : {"one", "two"}) addChat(*server, {{colour::white, text}});
     const std::string failure = "The chat log could not be written to " + dir.file("logs") + "/chat-2026-12-07.txt.";
-    EXPECT_EQ(chatLines(), (Lines{"Listening on port 4800...", "Esc\x1b[2J caf\xe9", "one", failure, "two"}));
+    EXPECT_EQ(chatLines(), (Lines{first, "Listening on port 4800...", "Esc\x1b[2J caf\xe9", "one", failure, "two"}));
 }
 
 TEST_F(StartupTest, TheChatViewIsTrimmedOnlyOnceItHoldsMoreThanTheThreshold) {
