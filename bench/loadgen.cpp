@@ -999,7 +999,7 @@ int Generator::run() {
     std::printf(
         "{\"ok\":true,\"protocol\":\"%s\",\"clients\":%d,\"senders\":%d,\"lines\":%d,\"length\":%d,\"window\":%d,"
         "\"connect_batch\":%d,"
-        "\"logon_s\":%s,\"notices_s\":%s,\"rss_logon_kb\":%s,\"rss_settled_kb\":%s,"
+        "\"logon_s\":%s,\"notices_s\":%s,\"rss_start_kb\":%s,\"rss_logon_kb\":%s,\"rss_settled_kb\":%s,"
         "\"idle_s\":%s,\"idle_cpu_s\":%s,\"hold_s\":%s,\"hold_cpu_s\":%s,\"idle_cpu\":%s,\"keepalives\":%llu,"
         "\"deliveries\":%llu,\"send_s\":%s,\"deliv_per_s\":%s,\"lat_p50_us\":%s,\"lat_p99_us\":%s,\"lat_max_us\":%s,"
         "\"send_cpu_s\":%s,\"rss_end_kb\":%s,\"rss_peak_kb\":%s,\"cpu_total_s\":%s,\"cpu_logon_s\":%s,"
@@ -1007,6 +1007,7 @@ int Generator::run() {
         "\"others_cores\":%s,\"bytes_in\":%llu,\"reads\":%llu,\"bytes_out\":%llu}\n",
         gProtocolName.c_str(), o_.clients, o_.senders, o_.lines, o_.length, o_.window, o_.connectBatch,
         num(seconds(logonDoneNs - startNs_), "%.3f").c_str(), num(seconds(settledNs - startNs_), "%.3f").c_str(),
+        orNull(proc, static_cast<double>(atStart.rssKb), "%.0f").c_str(),
         orNull(proc, static_cast<double>(atLogon.rssKb), "%.0f").c_str(),
         orNull(proc, static_cast<double>(atSettled.rssKb), "%.0f").c_str(), num(idleWall, "%.2f").c_str(),
         orNull(proc && o_.idle > 0, idleCpu, "%.2f").c_str(), num(holdWall, "%.2f").c_str(),

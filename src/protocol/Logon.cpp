@@ -95,10 +95,17 @@ void accept(Server& server, ConnectionNumber connection, clsUserData& record, st
     sendPacket(server, out::pktWelcome, connection, joinFields({server.titleText, rank.name}));
     server.host.loop().yield();
     sendPacket(server, out::pktJoinResult, connection, joinFields({texts::mainChannel, "success"}));
+    // Every other connection hears of the user, and those in Main then hear it joined them: one walk
+    // over the connections, so that each is visited once (a storm of logons visits them all).
     std::string pingText = std::to_string(ping);
-    sendToAllConnected(server, out::pktUserLoggedOn, joinFields({listName, productCode, pingText}), connection);
+    SharedFrame loggedOn = shareFrame(server, out::pktUserLoggedOn, joinFields({listName, productCode, pingText}));
     SharedFrame joined = shareFrame(server, out::pktUserJoinedChannel, listName);
-    for (ConnectionNumber number : channelMembers(server, texts::mainChannel)) sendFrame(server, number, joined);
+    const std::vector<ConnectionNumber>& inMain = channelMembers(server, texts::mainChannel);
+    std::size_t next = 0;
+    for (int i = 0; i < socketCount(server); ++i) {
+        if (i != connection) sendFrame(server, i, loggedOn);
+        if (next < inMain.size() && inMain[next] == i) sendFrame(server, inMain[next++], joined);
+    }
     addToUserList(server, listName);
     refreshCountLabel(server);
 

@@ -24,11 +24,11 @@ constexpr int kAcceptPauseMs = 100;
 constexpr int kEventsPerTurn = 512;
 // Output of a busy stretch is collected for a moment, so that a burst of handlers (a storm of
 // logons, each announced to everyone) costs each connection one write instead of one per handler.
-// The moment grows with the number of connections the last flush wrote to: a flush to thousands
-// costs milliseconds itself, and repeating it for every handler would leave no time for the rest.
+// The moment is as long as the last flush took, so that writing never takes more than about half
+// of a busy server's time: a flush to ten thousand connections costs tens of milliseconds itself,
+// and repeating it for every few handlers would leave no time for the handlers.
 constexpr std::int64_t kFlushPaceMs = 1;
-constexpr std::int64_t kLongestFlushPaceMs = 10;
-constexpr std::size_t kWritesPerPaceStep = 1000;
+constexpr std::int64_t kLongestFlushPaceMs = 40;
 // A timer's tick waits for at most this many batches of waiting socket events.
 constexpr int kDrainBatches = 64;
 constexpr int kAcceptsPerTurn = 256;
@@ -327,7 +327,7 @@ void SocketLoop::markReady(int fd) {
 
 void SocketLoop::flushSoon() {
     if (flushList_.empty()) return;
-    std::int64_t pace = std::min<std::int64_t>(kLongestFlushPaceMs, kFlushPaceMs + lastFlushWrites_ / kWritesPerPaceStep);
+    std::int64_t pace = std::clamp(lastFlushTook_, kFlushPaceMs, kLongestFlushPaceMs);
     std::int64_t now = nowMs();
     if (now - lastFlush_ >= pace) return flush();
     if (!flushTimer_->isActive()) flushTimer_->start(static_cast<int>(pace - (now - lastFlush_)));
@@ -370,9 +370,9 @@ void SocketLoop::flush() {
     flushTimer_->stop();
     std::vector<int> due;
     due.swap(flushList_);
-    lastFlushWrites_ = due.size();
     for (int fd : due)
         if (entry(fd).queued) flushOne(fd);
+    lastFlushTook_ = nowMs() - lastFlush_;
     // Nobody refers to the arena or the pool any more: every connection with output was flushed, and
     // kept a copy of what it could not write. The first chunk stays for the next turn.
     pool_.clear();

@@ -193,7 +193,7 @@ private:
     std::unique_ptr<QTimer> flushTimer_;
     std::unique_ptr<QTimer> turnTimer_;  // another turn, as soon as the loop is free
     std::int64_t lastFlush_ = 0;
-    std::size_t lastFlushWrites_ = 0;
+    std::int64_t lastFlushTook_ = 0;
     std::deque<Entry> entries_;  // by descriptor; a deque keeps references valid as it grows
     std::vector<int> flushList_;
     std::vector<OutputPiece> pool_;
