@@ -12,6 +12,7 @@ SERVERS = ["murmur", "inspircd", "limit"]
 SERVER_NAMES = {"murmur": "Murmur", "inspircd": "InspIRCd", "limit": "limit relay"}
 # Rows of ratios under each scenario: Murmur's figure over the other server's.
 RATIOS = [("inspircd", "ratio M/I"), ("limit", "ratio M/L")]
+RATIO_MEANING = {"inspircd": "Murmur / InspIRCd", "limit": "Murmur / limit relay"}
 
 # (key in the result line, column title, scale, format)
 FIGURES = [
@@ -138,10 +139,10 @@ def main():
             scenarios.append(r["scenario"])
 
     label = "median of %d runs" % runs if runs > 1 else "one run"
-    ratios = [title for other, title in RATIOS if "murmur" in res.servers and other in res.servers]
-    print("Results (%s%s)" % (label, "; %s = Murmur / InspIRCd, Murmur / limit relay: above 1 means Murmur is slower "
-                                     "or bigger, except deliveries/s where above 1 means Murmur is faster"
-                              % " and ".join(ratios) if ratios else ""))
+    ratios = ["%s = %s" % (title, RATIO_MEANING[other]) for other, title in RATIOS
+              if "murmur" in res.servers and other in res.servers]
+    print("Results (%s%s)" % (label, "; %s: above 1 means Murmur is slower or bigger, except deliveries/s where "
+                                     "above 1 means Murmur is faster" % ", ".join(ratios) if ratios else ""))
 
     plain = [s for s in scenarios if s != "E"]
     if plain:
