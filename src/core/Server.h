@@ -38,6 +38,13 @@ struct Limits {
     int maxConnections = 10000;      // connections open at once
 };
 
+// The wrong passwords given from one address, for the guess throttle.
+struct FailedLogons {
+    std::deque<std::int32_t> ticks;  // the latest few, oldest first
+    bool locked = false;             // logons from the address are refused since lockedAt
+    std::int32_t lockedAt = 0;
+};
+
 using PacketHandler = std::function<void(std::uint8_t id, ConnectionNumber connection, std::string_view payload)>;
 using ConsoleHandler = std::function<void(const std::string& text)>;
 
@@ -74,6 +81,8 @@ struct Server {
     // Chat lines and logons per connection number since the last check.
     OrderedMap<ConnectionNumber, std::int16_t> spamCounts;
     OrderedMap<ConnectionNumber, std::int16_t> logonCounts;
+    // Wrong passwords by address (IPv6: by /64), the address with the latest one last.
+    OrderedMap<std::string, FailedLogons> failedLogons;
     std::vector<std::string> idleMessages;
     std::int16_t idleMinutes = 0;
 

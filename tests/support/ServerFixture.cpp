@@ -8,6 +8,8 @@
 #include "app/Wiring.h"
 #include "core/Connections.h"
 #include "core/Lifecycle.h"
+#include "host/CodePage.h"
+#include "staff/Accounts.h"
 
 namespace murmur::test {
 
@@ -53,9 +55,21 @@ int ServerTest::connect(const std::string& address) {
     throw std::runtime_error("the accepting socket is not in the array");
 }
 
+void ServerTest::writeStaff(const std::string& roster, const std::vector<std::string>& names) {
+    std::string lines, accounts = dir.read("users.txt");
+    for (const auto& name : names) {
+        lines += name + "\r\n";
+        accounts += name + ":" + hashPassword(staffPassword) + "\r\n";
+        staffNames_.insert(codepage::toLower(name));
+    }
+    dir.write(roster, lines);
+    dir.write("users.txt", accounts);
+}
+
 int ServerTest::logOn(const std::string& name, const std::string& product, const std::string& address) {
     int c = connect(address);
-    deliver(c, frame(1, fields({name, "", product})));
+    std::string password = staffNames_.count(codepage::toLower(name)) ? staffPassword : "";
+    deliver(c, frame(1, fields({name, password, product})));
     const clsUserData* record = server->users.find(static_cast<ConnectionNumber>(c));
     EXPECT_TRUE(record && record->hasLoggedIn) << name << " did not log on";
     forgetTraffic();

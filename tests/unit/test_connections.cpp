@@ -9,6 +9,7 @@
 #include "core/Connections.h"
 #include "core/Framing.h"
 #include "protocol/Logon.h"
+#include "staff/Accounts.h"
 #include "support/ServerFixture.h"
 
 namespace murmur::test {

@@ -24,8 +24,8 @@ Packet joinResult(const std::string& channel) { return packet(13, {channel, "suc
 class StaffTest : public ServerTest {
 protected:
     void SetUp() override {
-        dir.write("admin.txt", "alice\r\n");
-        dir.write("mods.txt", "mo\r\n");
+        writeStaff("admin.txt", {"alice"});
+        writeStaff("mods.txt", {"mo"});
         start();
     }
     // The names log on in turn from 10.0.0.1 upwards and the one numbered inLobby joins Lobby; then,
@@ -38,8 +38,10 @@ protected:
         forgetTraffic();
         host.events.clear();
     }
-    // The line typed into the chat; the caller is the connection's user, whatever name is stated.
-    void say(int c, const std::string& text) { deliver(c, frame(2, fields({"someone", text}))); }
+    // The line typed into the chat by the connection's user.
+    void say(int c, const std::string& text) {
+        deliver(c, frame(2, fields({server->users.find(static_cast<ConnectionNumber>(c))->originalName, text})));
+    }
     // What the caller got for the line alone.
     Packets type(int c, const std::string& text) {
         received(c);
