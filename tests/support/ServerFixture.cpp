@@ -39,6 +39,20 @@ std::string TempDir::read(const std::string& name) const {
 
 bool TempDir::exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
 
+// The stored form of a prefix is a prefix of the stored form, so each character is found by
+// trying every byte in its place.
+std::string passwordFor(const std::string& stored) {
+    std::string password;
+    for (char wanted : stored)
+        for (int c = 1; c < 256; ++c)
+            if (hashPassword(password + static_cast<char>(c)) == hashPassword(password) + wanted) {
+                password += static_cast<char>(c);
+                break;
+            }
+    EXPECT_EQ(hashPassword(password), stored);
+    return password;
+}
+
 ServerTest::ServerTest() : server(std::make_unique<Server>(host, dir.path())) { wireHandlers(*server); }
 ServerTest::~ServerTest() { server.reset(); }
 

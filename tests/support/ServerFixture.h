@@ -29,6 +29,9 @@ private:
     std::string path_;
 };
 
+// A password whose stored form is the text, found a character at a time.
+std::string passwordFor(const std::string& stored);
+
 class ServerTest : public ::testing::Test {
 protected:
     ServerTest();

@@ -97,7 +97,7 @@ TEST_F(ChatTest, AJoinIsTheSendersOwnAndAJoinStatingAnotherNameChangesNothing) {
     chatLines();
 
     server->channelBans["side"] = "carol";
-    for (const std::string& stated : {"mo", "@mo", "bob", "", "carol "})
+    for (const char* stated : {"mo", "@mo", "bob", "", "carol "})
         EXPECT_EQ(join(carol, stated, "Side"), Packets{}) << stated;
     EXPECT_EQ(traffic(), Traffic{});
     EXPECT_EQ(chatLines(), Lines{});

@@ -183,20 +183,6 @@ TEST_F(ConnectionsTest, ClientsOverTheSendLimitGoAfterTheBatchAndANewcomerInTheS
     EXPECT_EQ(server->lstUsers, (Lines{"alice", "dave", "erin"}));
 }
 
-// A password whose stored form is the text: the stored form of a prefix is a prefix of the stored
-// form, so each character is found by trying every byte in its place.
-std::string passwordFor(const std::string& stored) {
-    std::string password;
-    for (char wanted : stored)
-        for (int c = 1; c < 256; ++c)
-            if (hashPassword(password + static_cast<char>(c)) == hashPassword(password) + wanted) {
-                password += static_cast<char>(c);
-                break;
-            }
-    EXPECT_EQ(hashPassword(password), stored);
-    return password;
-}
-
 TEST(PasswordHash, EachCharacterWalksItsKeyEntryAndWrapsPastTheEnds) {
     for (const auto& [plain, stored] : std::vector<std::pair<std::string, std::string>>{
              {"ab", "d\\"}, {"password", "s[un{hu^"}, {"\xfe", "6"}, {"ab\xfd", "d\\48"}, {"x\x06", "{50"}, {"abcdef\xfc", "d\\e_i_48"}})
