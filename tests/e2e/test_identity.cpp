@@ -182,7 +182,9 @@ TEST_F(Identity, AccountCreationsAndPasswordCommandsAtOnceLoseNoLine) {
         for (int i = 0; i < kEach; ++i) {
             WireClient client(port);
             client.send(logonFrame("user" + std::to_string(i), "pw" + std::to_string(i)));
-            EXPECT_EQ(client.takePackets(3), (Packets{{10, ""}, kWelcome[0], kWelcome[1]})) << i;
+            Packets got = client.takePackets(3);
+            got.resize(std::min<std::size_t>(got.size(), 3));  // the leave of the one before may follow
+            EXPECT_EQ(got, (Packets{{10, ""}, kWelcome[0], kWelcome[1]})) << i;
         }
     });
     for (int i = 0; i < kEach; ++i) EXPECT_EQ(setPassword("op" + std::to_string(i), "pass" + std::to_string(i)), 0) << lastErrors;
