@@ -182,8 +182,10 @@ TEST_F(Identity, AccountCreationsAndPasswordCommandsAtOnceLoseNoLine) {
         for (int i = 0; i < kEach; ++i) {
             WireClient client(port);
             client.send(logonFrame("user" + std::to_string(i), "pw" + std::to_string(i)));
-            Packets got = client.takePackets(3);
-            got.resize(std::min<std::size_t>(got.size(), 3));  // the leave of the one before may follow
+            Packets got;
+            for (int reads = 0; got.size() < 3 && reads < 3; ++reads)
+                for (const Packet& p : client.takePackets(3 - got.size()))
+                    if (p.id != 4) got.push_back(p);  // the leave of the client before may come in between
             EXPECT_EQ(got, (Packets{{10, ""}, kWelcome[0], kWelcome[1]})) << i;
         }
     });
