@@ -216,7 +216,7 @@ void tuneSettings(Server& server, std::uint8_t flags) {
 
 void runEvent(Server& server, FakeHost& host, Script& script, bool inBatch = false) {
     std::uint8_t op = script.byte();
-    switch (op % 18) {
+    switch (op % 21) {
         case 0: {  // a client connects
             int connected = 0;
             for (int i = 0; i < murmur::socketCount(server); ++i)
@@ -316,6 +316,19 @@ void runEvent(Server& server, FakeHost& host, Script& script, bool inBatch = fal
             if (socket->reading) socket->unsent = 0;
             break;
         }
+        case 18: {  // bytes arrive and wait for the next turn of the loop
+            int number = 0;
+            FakeSocket* socket = socketFor(server, script.byte(), number);
+            std::string bytes = script.bytes();
+            if (socket->state() == murmur::sckConnected) socket->arrive(bytes);
+            break;
+        }
+        case 19:  // a turn of the loop: every connection with input gets a bounded piece read
+            host.turn();
+            break;
+        case 20:  // connections the host still closes, which count towards the limit
+            host.closing = script.byte() % 4;
+            break;
         case 17: {  // several events in one turn of the loop
             if (inBatch) break;
             int count = 1 + script.byte() % 8;
@@ -356,8 +369,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Server server(host, dir);
     murmur::wireHandlers(server);
     host.runHandler([&] { murmur::startUp(server); });
-    // Small enough that a client which stops reading passes it within a short script.
+    // Small enough that a client which stops reading passes it within a short script, and that
+    // newcomers displace connections that have not logged on.
     server.limits.sendLimit = 2048;
+    server.limits.maxConnections = 9;
+    server.limits.maxPerAddress = 4;
     std::uint8_t tuning = script.byte();
     tuneSettings(server, tuning);
     checkTables(server, host);

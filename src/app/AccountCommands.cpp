@@ -109,10 +109,11 @@ std::optional<std::string> nameProblem(const std::string& name) {
         case NameProblem::none: return std::nullopt;
         case NameProblem::space: return "no logon name holds a space";
         case NameProblem::controlOrColon: return "no logon name holds a control character or a colon";
+        case NameProblem::tooLong: return "no logon name is longer than " + std::to_string(maxNameLength) + " characters";
         case NameProblem::empty: return "the name is empty";
         case NameProblem::staffPrefix: return "no logon name starts with \"@\" or \"%\"";
-        default: return "no logon name looks like that";
     }
+    return std::nullopt;
 }
 
 // The checks both commands make before they touch anything; 0 when all is well.

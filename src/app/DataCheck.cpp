@@ -62,6 +62,7 @@ std::string unusableName(const std::string& name) {
         case NameProblem::space: return "it holds a space, which no logon name has";
         case NameProblem::controlOrColon: return "it holds a control character or a colon";
         case NameProblem::staffPrefix: return "it starts with \"@\" or \"%\", which no logon name does";
+        case NameProblem::tooLong: return "it is longer than " + std::to_string(maxNameLength) + " characters, as no logon name is";
         case NameProblem::empty:
         case NameProblem::none: break;
     }

@@ -28,6 +28,7 @@ namespace {
 constexpr const char* kUsage =
     "Usage: murmur-server [--headless] [--dir DIR] [--color auto|always|never]\n"
     "                     [--logon-timeout SECONDS] [--send-limit BYTES] [--max-connections N]\n"
+    "                     [--max-per-address N]\n"
     "       murmur-server --check [--dir DIR]\n"
     "       murmur-server --passwd NAME [--dir DIR] | --remove-account NAME [--dir DIR]\n"
     "       murmur-server --help | --version\n"
@@ -45,7 +46,11 @@ constexpr const char* kUsage =
     "  --send-limit BYTES\n"
     "                  drop a client whose unsent output passes this (default 1048576)\n"
     "  --max-connections N\n"
-    "                  close connections beyond this many at once (default 10000)\n"
+    "                  connections open or closing at once (default 10000); a newcomer beyond\n"
+    "                  them takes the place of the oldest that has not logged on, or is refused\n"
+    "  --max-per-address N\n"
+    "                  connections open at once from one address (default 20; 0: no limit), with\n"
+    "                  the same rule\n"
     "  --check         read MMConf.ini and every data file, print what was found and any\n"
     "                  problem, and exit (status 1 when there is a problem); nothing listens\n"
     "  --passwd NAME   set or reset the password of the account NAME in users.txt (asked twice\n"
@@ -126,6 +131,8 @@ Options parse(int argc, char** argv) {
             options.limits.sendLimit = static_cast<std::size_t>(number(value("--send-limit"), "--send-limit", 1, 1LL << 40));
         } else if (arg == "--max-connections" || arg.rfind("--max-connections=", 0) == 0) {
             options.limits.maxConnections = static_cast<int>(number(value("--max-connections"), "--max-connections", 1, 32768));
+        } else if (arg == "--max-per-address" || arg.rfind("--max-per-address=", 0) == 0) {
+            options.limits.maxPerAddress = static_cast<int>(number(value("--max-per-address"), "--max-per-address", 0, 32768));
         } else {
             fail("unknown option '" + arg + "'");
         }

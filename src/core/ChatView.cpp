@@ -1,9 +1,11 @@
 #include "core/ChatView.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 #include "core/Server.h"
+#include "host/CodePage.h"
 
 namespace murmur {
 
@@ -69,9 +71,82 @@ std::string formatTimestamp(const LocalTime& t) {
     return stamp;
 }
 
-void addChat(Server& server, std::vector<ChatPiece> pieces) {
+namespace {
+
+// How many characters each byte takes as the operator sees it: four for those shown as \xHH.
+const std::array<std::uint8_t, 256> kShownWidth = [] {
+    std::array<std::uint8_t, 256> widths{};
+    for (int b = 0; b < 256; ++b) widths[static_cast<std::size_t>(b)] = codepage::isShownEscaped(static_cast<unsigned char>(b)) ? 4 : 1;
+    return widths;
+}();
+
+std::size_t shownWidth(char c) { return kShownWidth[static_cast<unsigned char>(c)]; }
+
+}  // namespace
+
+std::string cutForTheOperator(std::string_view text) {
+    // Four characters is the widest a byte is shown.
+    if (text.size() * 4 <= maxShownPiece) return std::string(text);
+    std::size_t shown = 0, at = 0;
+    for (; at < text.size(); ++at) {
+        std::size_t width = shownWidth(text[at]);
+        if (shown + width > maxShownPiece) break;
+        shown += width;
+    }
+    if (at == text.size()) return std::string(text);
+    std::size_t more = 0;
+    for (std::size_t i = at; i < text.size(); ++i) more += shownWidth(text[i]);
+    // 0x85 is the ellipsis of the code page.
+    return std::string(text.substr(0, at)) + " \x85 (" + std::to_string(more) + " more characters)";
+}
+
+namespace {
+
+void writeLine(Server& server, std::vector<ChatPiece> pieces) {
     pieces.insert(pieces.begin(), ChatPiece{colour::white, formatTimestamp(server.host.clock().now())});
     server.rtbChat.append(std::move(pieces));
+}
+
+std::size_t shownLength(const std::vector<ChatPiece>& pieces) {
+    std::size_t length = 0;
+    for (const auto& piece : pieces)
+        for (char c : piece.text) length += shownWidth(c);
+    return length;
+}
+
+// Whether the client whose packet is being handled may still put the line before the operator.
+bool chargeSender(Server& server, const std::vector<ChatPiece>& pieces) {
+    int sender = server.currentSender;
+    if (sender < 0 || sender >= static_cast<int>(server.sckRecv.size())) return true;
+    SocketSlot& slot = server.sckRecv[static_cast<std::size_t>(sender)];
+    std::int32_t now = server.host.loop().tickCount();
+    std::int64_t elapsed = std::max<std::int64_t>(0, static_cast<std::int64_t>(now) - slot.viewBudgetTick);
+    slot.viewBudget = std::min(viewBurst, slot.viewBudget + elapsed * viewCharactersPerSecond / 1000);
+    slot.viewBudgetTick = now;
+    auto cost = static_cast<std::int64_t>(shownLength(pieces));
+    std::string number = std::to_string(sender + 1);
+    if (slot.viewBudget < cost) {
+        if (slot.linesNotShown++ == 0)
+            writeLine(server, {{colour::red, "Connection #" + number +
+                                                 " sends more than the operator can read; its lines are not shown for a while."}});
+        return false;
+    }
+    if (slot.linesNotShown > 0) {
+        writeLine(server, {{colour::red, std::to_string(slot.linesNotShown) + " lines of connection #" + number +
+                                             " were not shown."}});
+        slot.linesNotShown = 0;
+    }
+    slot.viewBudget -= cost;
+    return true;
+}
+
+}  // namespace
+
+void addChat(Server& server, std::vector<ChatPiece> pieces) {
+    for (auto& piece : pieces)
+        if (piece.text.size() * 4 > maxShownPiece) piece.text = cutForTheOperator(piece.text);
+    if (!chargeSender(server, pieces)) return;
+    writeLine(server, std::move(pieces));
 }
 
 void addChat(Server& server, std::initializer_list<ChatPiece> pieces) {

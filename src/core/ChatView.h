@@ -71,7 +71,19 @@ private:
 // "[HH:MM:SS] ", the timestamp every operator line starts with.
 std::string formatTimestamp(const LocalTime& time);
 
-// Writes one line: the white timestamp "[HH:MM:SS] " and the pieces, in order.
+// What one client may put before the operator: no piece longer than this, in characters as shown,
+// and no more than a burst and a steady rate of characters, so that the view, the terminal and the
+// chat log never grow by more than a few MB a minute for one client.
+constexpr std::size_t maxShownPiece = 2000;
+constexpr std::int64_t viewBurst = 256 * 1024;
+constexpr std::int64_t viewCharactersPerSecond = 32 * 1024;
+
+// The text as the operator sees it: longer than maxShownPiece characters as shown (a control
+// character shows as four), it is cut there and " … (N more characters)" follows.
+std::string cutForTheOperator(std::string_view text);
+
+// Writes one line: the white timestamp "[HH:MM:SS] " and the pieces, in order. A line caused by a
+// client's packet is charged to that client and not shown when its share is spent.
 void addChat(Server& server, std::initializer_list<ChatPiece> pieces);
 void addChat(Server& server, std::vector<ChatPiece> pieces);
 

@@ -5,6 +5,7 @@
 
 #include "core/ChatView.h"
 #include "core/Framing.h"
+#include "core/Membership.h"
 #include "core/Packets.h"
 #include "core/UserList.h"
 #include "host/CodePage.h"
@@ -20,12 +21,60 @@ ClientSocket* socketAt(const Server& server, int connection) {
     return server.sckRecv[static_cast<std::size_t>(connection)].socket.get();
 }
 
-// Output already sent still goes out; no close event follows.
-void closeSocket(Server& server, ConnectionNumber connection) {
-    SocketSlot& slot = server.sckRecv[static_cast<std::size_t>(connection)];
-    if (slot.socket->state() != sckClosed) --server.openConnections;
-    slot.socket->close();
-    slot.pending.clear();
+SocketSlot& slotOf(Server& server, int connection) { return server.sckRecv[static_cast<std::size_t>(connection)]; }
+
+// Gracefully, output already sent still goes out; or with a reset. No close event follows.
+void closeSocket(Server& server, ConnectionNumber connection, bool reset) {
+    SocketSlot& slot = slotOf(server, connection);
+    if (slot.socket->state() != sckClosed) {
+        --server.openConnections;
+        auto it = server.connectionsPerAddress.find(slot.address);
+        if (it != server.connectionsPerAddress.end() && --it->second <= 0) server.connectionsPerAddress.erase(it);
+    }
+    if (reset) slot.socket->abort();
+    else slot.socket->close();
+    std::string().swap(slot.pending);
+    slot.waitingOn.clear();
+}
+
+// The connection on the number is still the one that was accepted then, and waits to log on.
+bool stillAwaiting(const Server& server, const AwaitingLogon& entry) {
+    if (entry.number >= socketCount(server) || !isConnected(server, entry.number)) return false;
+    if (server.sckRecv[static_cast<std::size_t>(entry.number)].generation != entry.generation) return false;
+    const clsUserData* record = server.users.find(entry.number);
+    return record && !record->hasLoggedIn;
+}
+
+// Makes room for a newcomer: the oldest connection that has not logged on (from that address, when
+// one is given) goes without a word. False when every connection has logged on.
+bool displaceOldestAwaiting(Server& server, const std::string* address) {
+    auto& waiting = server.awaitingLogon;
+    for (auto it = waiting.begin(); it != waiting.end();) {
+        if (!stillAwaiting(server, *it)) {
+            it = waiting.erase(it);
+            continue;
+        }
+        if (address && slotOf(server, it->number).address != *address) {
+            ++it;
+            continue;
+        }
+        ConnectionNumber number = it->number;
+        waiting.erase(it);
+        endConnection(server, number, {.unload = true, .reset = true});
+        return true;
+    }
+    return false;
+}
+
+// Entries of connections that have logged on or gone are dropped from the front as they are met;
+// this keeps the rest from piling up behind one that waits long.
+void pruneAwaiting(Server& server) {
+    auto& waiting = server.awaitingLogon;
+    if (waiting.size() <= 2 * static_cast<std::size_t>(server.openConnections) + 64) return;
+    std::deque<AwaitingLogon> kept;
+    for (const AwaitingLogon& entry : waiting)
+        if (stillAwaiting(server, entry)) kept.push_back(entry);
+    waiting.swap(kept);
 }
 
 void unloadIfHighest(Server& server, ConnectionNumber connection) {
@@ -73,10 +122,20 @@ std::string remoteAddress(const Server& server, int connection) {
 }
 
 void acceptConnection(Server& server, RequestId request) {
-    if (server.openConnections >= server.limits.maxConnections) {
-        server.host.listener().reject(request);
-        return;
+    Listener& listener = server.host.listener();
+    // Connections still closing hold descriptors too: they count, and go first when room is needed.
+    const Limits& limits = server.limits;
+    auto inUse = [&] { return static_cast<std::size_t>(server.openConnections) + server.host.loop().closingConnections(); };
+    while (inUse() >= static_cast<std::size_t>(limits.maxConnections))
+        if (!server.host.loop().resetOldestClosing() && !displaceOldestAwaiting(server, nullptr)) return listener.reject(request);
+    std::string address = listener.requestAddress(request);
+    if (limits.maxPerAddress > 0) {
+        auto it = server.connectionsPerAddress.find(address);
+        if (it != server.connectionsPerAddress.end() && it->second >= limits.maxPerAddress &&
+            !displaceOldestAwaiting(server, &address))
+            return listener.reject(request);
     }
+
     int count = socketCount(server);
     int chosen = -1;
     for (int i = 0; i <= count; ++i) {
@@ -91,24 +150,30 @@ void acceptConnection(Server& server, RequestId request) {
             break;
         }
     }
-    if (chosen < 0 || !server.sckRecv[static_cast<std::size_t>(chosen)].socket->accept(request)) {
-        server.host.listener().reject(request);
-        return;
-    }
+    if (chosen < 0 || !slotOf(server, chosen).socket->accept(request)) return listener.reject(request);
     auto number = static_cast<ConnectionNumber>(chosen);
-    SocketSlot& slot = server.sckRecv[static_cast<std::size_t>(chosen)];
-    slot.pending.clear();
-    slot.overflowing = false;
-    ++server.openConnections;
+    SocketSlot& slot = slotOf(server, chosen);
     std::int32_t now = server.host.loop().tickCount();
+    slot.pending.clear();
+    slot.address = std::move(address);
+    ++slot.generation;
+    slot.overflowing = false;
+    slot.stalled = false;
+    slot.deliveredMark = 0;
+    slot.progressTick = now;
+    slot.waitingOn.clear();
+    slot.viewBudget = viewBurst;
+    slot.viewBudgetTick = now;
+    slot.linesNotShown = 0;
+    ++server.openConnections;
+    ++server.connectionsPerAddress[slot.address];
     clsUserData record;
     record.hasLoggedIn = false;
     record.initialPing = now;
-    server.users.put(number, std::move(record));
-    if (server.limits.logonTimeoutSeconds > 0) {
-        server.logonDeadlines.emplace_back(number, now);
-        server.logonTimer->setEnabled(true);
-    }
+    putRecord(server, number, std::move(record));
+    server.awaitingLogon.push_back({number, slot.generation, now});
+    pruneAwaiting(server);
+    if (limits.logonTimeoutSeconds > 0) server.logonTimer->setEnabled(true);
 }
 
 void endConnection(Server& server, ConnectionNumber connection, Ending how) {
@@ -116,8 +181,8 @@ void endConnection(Server& server, ConnectionNumber connection, Ending how) {
     if (how.tellOthers)
         if (const clsUserData* record = server.users.find(connection))
             sendToAllConnected(server, out::pktUserLoggedOff, record->listName, connection);
-    closeSocket(server, connection);
-    if (!how.keepRecord) server.users.remove(connection);
+    closeSocket(server, connection, how.reset);
+    if (!how.keepRecord) removeRecord(server, connection);
     if (how.unload) unloadIfHighest(server, connection);
 }
 
@@ -149,14 +214,12 @@ void handleClose(Server& server, ConnectionNumber connection) {
 void closeExpiredLogons(Server& server) {
     std::int32_t now = server.host.loop().tickCount();
     std::int32_t allowed = server.limits.logonTimeoutSeconds * 1000;
-    auto& waiting = server.logonDeadlines;
-    while (!waiting.empty() && now - waiting.front().second >= allowed) {
-        auto [number, accepted] = waiting.front();
+    auto& waiting = server.awaitingLogon;
+    while (!waiting.empty() && now - waiting.front().accepted >= allowed) {
+        AwaitingLogon entry = waiting.front();
         waiting.pop_front();
-        const clsUserData* record = server.users.find(number);
-        // The record may have logged on, or the number may have gone to a later connection.
-        if (!record || record->hasLoggedIn || record->initialPing != accepted || !isConnected(server, number)) continue;
-        endConnection(server, number, {.unload = true});
+        // The connection may have logged on, or the number may have gone to a later one.
+        if (stillAwaiting(server, entry)) endConnection(server, entry.number, {.unload = true, .reset = true});
     }
     if (waiting.empty()) server.logonTimer->setEnabled(false);
 }

@@ -28,10 +28,13 @@ struct Ending {
     // The socket leaves the array when it is the highest and not socket 0, so the array keeps no
     // gaps; any other socket stays loaded, closed and free for reuse.
     bool unload = false;
+    // An abortive close: nothing more goes out and no descriptor lingers. For connections ended
+    // without a word, which have nothing left to receive.
+    bool reset = false;
 };
 
 // The peer left, or the server dropped a client as if it had: the others are told, everything goes.
-constexpr Ending asIfLeft{true, false, true};
+constexpr Ending asIfLeft{.tellOthers = true, .unload = true};
 
 // Closes the socket from the server side (output already sent still goes out) and does the upkeep
 // the ending asks for. Safe on a socket that is already closed.

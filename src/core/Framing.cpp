@@ -18,19 +18,70 @@ SocketSlot* connectedSlot(Server& server, int connection) {
     return &server.sckRecv[static_cast<std::size_t>(connection)];
 }
 
-void queueFrame(Server& server, SocketSlot& slot, int connection, std::string_view frame) {
-    if (slot.overflowing) return;
-    slot.socket->send(frame);
+// Whether the peer of the slot has taken nothing for the stall time although output waited.
+bool outputStalled(Server& server, SocketSlot& slot) {
+    std::int32_t now = server.host.loop().tickCount();
+    std::uint64_t delivered = slot.socket->delivered();
+    if (delivered != slot.deliveredMark) {
+        slot.deliveredMark = delivered;
+        slot.progressTick = now;
+        slot.stalled = false;
+    } else if (now - slot.progressTick >= outputStallMs) {
+        slot.stalled = true;
+    }
+    return slot.stalled;
+}
+
+// The client whose packets are being handled filled this one's queue: it is read again only when
+// this one has taken most of it.
+void holdSenderFor(Server& server, const SocketSlot& receiver, int connection) {
+    int sender = server.currentSender;
+    if (sender < 0 || sender >= socketCount(server)) return;
+    auto& waitingOn = server.sckRecv[static_cast<std::size_t>(sender)].waitingOn;
+    auto entry = std::make_pair(static_cast<ConnectionNumber>(connection), receiver.generation);
+    for (const auto& held : waitingOn)
+        if (held == entry) return;
+    waitingOn.push_back(entry);
+}
+
+// The rare turn of a send: the client's queue is high. Kept apart so the common path stays short.
+[[gnu::noinline]] void queueIsHigh(Server& server, SocketSlot& slot, int connection, std::size_t unsent) {
     // A client that stops reading is not served at the cost of the server's memory.
-    if (slot.socket->pendingOutput() > server.limits.sendLimit) {
+    if (unsent > server.limits.sendLimit) {
         slot.overflowing = true;
         server.overflowing.push_back(static_cast<ConnectionNumber>(connection));
+    } else if (unsent > outputHighWater && !outputStalled(server, slot)) {
+        holdSenderFor(server, slot, connection);
     }
+}
+
+inline void queueFrame(Server& server, SocketSlot& slot, int connection, std::string_view frame) {
+    if (slot.overflowing) return;
+    slot.socket->send(frame);
+    std::size_t unsent = slot.socket->pendingOutput();
+    if (unsent > outputHighWater || unsent > server.limits.sendLimit) [[unlikely]]
+        queueIsHigh(server, slot, connection, unsent);
+}
+
+// Whether a client that filled others' queues must wait for them before more of its input is read.
+bool heldBack(Server& server, SocketSlot& sender) {
+    auto& waitingOn = sender.waitingOn;
+    while (!waitingOn.empty()) {
+        auto [number, generation] = waitingOn.back();
+        if (number < socketCount(server)) {
+            SocketSlot& receiver = server.sckRecv[static_cast<std::size_t>(number)];
+            if (receiver.generation == generation && isConnected(server, number) &&
+                receiver.socket->pendingOutput() > outputLowWater && !outputStalled(server, receiver))
+                return true;
+        }
+        waitingOn.pop_back();
+    }
+    return false;
 }
 
 }  // namespace
 
-FrameResult takeFrame(std::string_view& input, Frame& frame) {
+FrameResult takeFrame(std::string_view& input, Frame& frame, std::size_t mostPayload) {
     if (input.empty()) return FrameResult::needMore;
     auto id = static_cast<std::uint8_t>(input[0]);
     if (id > maxPacketId) return FrameResult::foreignId;
@@ -43,8 +94,9 @@ FrameResult takeFrame(std::string_view& input, Frame& frame) {
         if (c == '\0') break;
         if (c < '0' || c > '9' || at > maxLengthDigits) return FrameResult::badLength;
         length = length * 10 + static_cast<std::size_t>(c - '0');
+        if (length > mostPayload) return FrameResult::badLength;
     }
-    if (at == 1 || length > maxPayloadLength) return FrameResult::badLength;
+    if (at == 1) return FrameResult::badLength;
     std::size_t payloadStart = at + 1;
     if (input.size() - payloadStart < length) return FrameResult::needMore;
 
@@ -104,46 +156,64 @@ void refuseIncompatible(Server& server, ConnectionNumber connection) {
     endConnection(server, connection, {.keepRecord = true});
 }
 
-void receiveData(Server& server, ConnectionNumber connection) {
-    if (!server.users.contains(connection)) return;
-    if (connection < 0 || connection >= socketCount(server)) return;
-    std::string chunk = server.sckRecv[static_cast<std::size_t>(connection)].socket->readAll();
-    if (chunk.empty()) return;
+namespace {
 
-    // The unfinished tail of earlier reads comes first; the buffer is ours for this event. Most
-    // reads start at a packet boundary and are used as they came.
-    std::string& pending = server.sckRecv[static_cast<std::size_t>(connection)].pending;
-    std::string buffer;
-    if (pending.empty()) {
-        buffer = std::move(chunk);
-    } else {
-        buffer = std::move(pending);
-        buffer += chunk;
-    }
-    pending.clear();
-    std::string_view input = buffer;
+// The most a client may send in one packet, header included.
+std::size_t largestFrame(const clsUserData& record) {
+    std::size_t payload = record.hasLoggedIn ? maxPayloadLength : maxPayloadBeforeLogon;
+    return 1 + std::to_string(payload).size() + 1 + payload;
+}
 
+// Cuts the buffer into packets and hands each to the packet handler; the unfinished tail is kept.
+void handlePackets(Server& server, ConnectionNumber connection, std::string_view input) {
     for (;;) {
+        const clsUserData* record = server.users.find(connection);
         Frame frame;
-        FrameResult result = takeFrame(input, frame);
+        FrameResult result =
+            takeFrame(input, frame, record && !record->hasLoggedIn ? maxPayloadBeforeLogon : maxPayloadLength);
         if (result == FrameResult::needMore) {
-            server.sckRecv[static_cast<std::size_t>(connection)].pending.assign(input);
+            if (!input.empty()) server.sckRecv[static_cast<std::size_t>(connection)].pending.assign(input);
             return;
         }
         if (result == FrameResult::foreignId) return;
-        if (result == FrameResult::badLength) {
-            refuseClient(server, connection);
-            return;
-        }
+        if (result == FrameResult::badLength) return refuseClient(server, connection);
         try {
             if (server.packetHandler) server.packetHandler(frame.id, connection, frame.payload);
         } catch (const std::exception&) {
-            refuseClient(server, connection);
-            return;
+            return refuseClient(server, connection);
         }
         // A handler that ended the connection ends the reading of its data too.
         if (!isConnected(server, connection) || !server.users.contains(connection)) return;
     }
+}
+
+}  // namespace
+
+void receiveData(Server& server, ConnectionNumber connection) {
+    const clsUserData* record = server.users.find(connection);
+    if (!record || connection < 0 || connection >= socketCount(server)) return;
+    SocketSlot& slot = server.sckRecv[static_cast<std::size_t>(connection)];
+    // Input that is not read waits in the socket, and TCP slows its sender down.
+    if (heldBack(server, slot)) return;
+    // What is held never passes one largest packet: the unfinished tail is shorter than that.
+    std::size_t largest = largestFrame(*record);
+    std::size_t room = largest > slot.pending.size() ? largest - slot.pending.size() : 0;
+    std::string chunk = slot.socket->read(std::min(inputPerTurn, room));
+    if (chunk.empty()) return;
+
+    // The unfinished tail of earlier reads comes first; the buffer is ours for this event. Most
+    // reads start at a packet boundary and are used as they came.
+    std::string buffer;
+    if (slot.pending.empty()) {
+        buffer = std::move(chunk);
+    } else {
+        buffer = std::move(slot.pending);
+        buffer += chunk;
+        std::string().swap(slot.pending);
+    }
+    server.currentSender = connection;
+    handlePackets(server, connection, buffer);
+    server.currentSender = -1;
 }
 
 }  // namespace murmur

@@ -14,7 +14,21 @@ namespace murmur {
 // The highest packet id of the protocol; a higher id at a packet boundary ends the stream.
 constexpr std::uint8_t maxPacketId = 19;
 constexpr std::size_t maxLengthDigits = 9;
+// The largest payload a client may send; before it has logged on only a logon can be sent, and a
+// connection that has not logged on holds no more than this, so it costs the server little.
 constexpr std::size_t maxPayloadLength = 65536;
+constexpr std::size_t maxPayloadBeforeLogon = 1024;
+// What the server takes from one client in one turn of its loop, and so the most that client's
+// packets can make it send before everybody else has had a turn. Measured: a client streaming
+// 65,000-byte packets still leaves another's request answered within a few milliseconds, and the
+// relay of ordinary lines keeps its speed.
+constexpr std::size_t inputPerTurn = 16 * 1024;
+// Unsent output of a client above which the clients whose packets filled it are held back, and
+// below which they are served again. A reader that keeps reading never reaches the send limit
+// for what others send; one that took nothing for the stall time holds nobody back.
+constexpr std::size_t outputHighWater = 256 * 1024;
+constexpr std::size_t outputLowWater = 64 * 1024;
+constexpr std::int32_t outputStallMs = 2000;
 
 struct Frame {
     std::uint8_t id = 0;
@@ -29,8 +43,9 @@ enum class FrameResult {
 };
 
 // Takes one packet from the front of the input. The frame's payload points into the input. It
-// holds no socket, so it can be fed any bytes.
-FrameResult takeFrame(std::string_view& input, Frame& frame);
+// holds no socket, so it can be fed any bytes. A length above the most is refused as soon as its
+// digits say so.
+FrameResult takeFrame(std::string_view& input, Frame& frame, std::size_t mostPayload = maxPayloadLength);
 
 std::string framePacket(std::uint8_t id, std::string_view payload);
 // The ways out: a packet framed for one connection, or a frame made once and sent to several.

@@ -6,6 +6,7 @@
 #include "core/Branding.h"
 #include "core/ChatView.h"
 #include "core/DataFiles.h"
+#include "core/Membership.h"
 #include "core/UserList.h"
 #include "host/IniFile.h"
 #include "host/TextFile.h"
@@ -71,7 +72,7 @@ void startUp(Server& server) {
     // Pinging runs for the whole life of the server.
     server.tmrKeepAlive->setEnabled(true);
     server.settings.usingAlternatePort = false;
-    server.users.clear();
+    clearRecords(server);
     readLists(server);
     refreshCountLabel(server);
     addChat(server, {{colour::yellow, "Listening on port " + std::to_string(server.settings.port) + "..."}});

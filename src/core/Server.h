@@ -26,16 +26,42 @@ namespace murmur {
 struct SocketSlot {
     std::unique_ptr<ClientSocket> socket;
     std::string pending;
+    std::string address;           // of the connection the slot holds
+    std::uint32_t generation = 0;  // counts the connections the slot has held
     // Its unsent output passed the limit; it is dropped after the handler. The next accept on the
     // slot clears it, so a newcomer is never taken for the client that overflowed.
     bool overflowing = false;
+
+    // How its output flows. A client whose unsent output is high holds back the clients whose
+    // packets filled it, until it has taken most of it; one that takes nothing for a while is
+    // stalled and holds nobody back, so that it reaches the send limit.
+    bool stalled = false;
+    std::uint64_t deliveredMark = 0;  // what its peer had taken when last looked at
+    std::int32_t progressTick = 0;    // when its peer last took something
+    // The connections, with their generations, whose unsent output this client's input filled:
+    // its input is not read while they are full.
+    std::vector<std::pair<ConnectionNumber, std::uint32_t>> waitingOn;
+
+    // What its packets may still put before the operator, in characters as shown; it fills again
+    // with time. Lines beyond it are not shown, only counted.
+    std::int64_t viewBudget = 0;
+    std::int32_t viewBudgetTick = 0;
+    int linesNotShown = 0;
 };
 
 // Bounds that keep one client, or many idle ones, from holding the server's resources.
 struct Limits {
     int logonTimeoutSeconds = 30;    // a connection must log on within this time
     std::size_t sendLimit = 1 << 20; // unsent bytes a client may hold before it is dropped
-    int maxConnections = 10000;      // connections open at once
+    int maxConnections = 10000;      // connections open or still closing at once
+    int maxPerAddress = 20;          // connections open at once from one address; 0: no limit
+};
+
+// A connection that has not logged on yet, in accept order.
+struct AwaitingLogon {
+    ConnectionNumber number;
+    std::uint32_t generation;  // of its slot, so that a later connection on the number is not it
+    std::int32_t accepted;     // tick of the accept
 };
 
 // The wrong passwords given from one address, for the guess throttle.
@@ -72,8 +98,10 @@ struct Server {
     std::unordered_set<std::string> globalFilter;
     // Lower-cased channel name to the names banned from it, joined by ", ".
     std::unordered_map<std::string, std::string> channelBans;
-    // Lower-cased channel name to the spelling its first user gave it.
+    // Lower-cased channel name to the spelling its first user gave it, and to the number of
+    // records in it; both forget a channel when its last member leaves.
     std::unordered_map<std::string, std::string> channelNames;
+    std::unordered_map<std::string, int> channelMembers;
     std::vector<std::string> restrictedChannels;
     std::vector<std::string> allowedChannels;
     // Queue sharers that have had their turn in this round.
@@ -94,9 +122,12 @@ struct Server {
 
     Limits limits;
     int openConnections = 0;
-    // Connections waiting to log on, in accept order, with their accept tick.
-    std::deque<std::pair<ConnectionNumber, std::int32_t>> logonDeadlines;
+    std::unordered_map<std::string, int> connectionsPerAddress;
+    std::deque<AwaitingLogon> awaitingLogon;
     std::unique_ptr<Timer> logonTimer;
+    // The connection whose packets are being handled, or -1: it is held back when the output it
+    // causes fills another client's queue.
+    int currentSender = -1;
     std::vector<ConnectionNumber> overflowing;
     // Sockets taken out of the array, freed after the handler: a socket never goes inside its own
     // event, nor under a walk over the array.

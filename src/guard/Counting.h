@@ -6,7 +6,8 @@
 namespace murmur {
 
 // A chat line from the connection, counted while spam control is on; the first starts the window.
-void countChatLine(Server& server, ConnectionNumber connection);
+// Returns the connection's count in the window, this line included.
+std::int16_t countChatLine(Server& server, ConnectionNumber connection);
 // A logon attempt on the connection number, counted always; while load control is on the first
 // starts the window.
 void countLogon(Server& server, ConnectionNumber connection);

@@ -77,13 +77,18 @@ std::string toUtf8(std::string_view bytes) {
     return out;
 }
 
+bool isShownEscaped(unsigned char byte) {
+    char32_t cp = toUnicode(byte);
+    return cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0);
+}
+
 std::string toPrintableUtf8(std::string_view bytes) {
     static const char* hex = "0123456789ABCDEF";
     std::string out;
     out.reserve(bytes.size());
     for (unsigned char b : bytes) {
         char32_t cp = toUnicode(b);
-        if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0)) {
+        if (isShownEscaped(b)) {
             out += "\\x";
             out.push_back(hex[b >> 4]);
             out.push_back(hex[b & 15]);

@@ -22,6 +22,8 @@ std::string fromUtf8(std::string_view utf8);
 // positions that stand for C1 controls) are shown as \xHH, so client text can never drive the
 // terminal that shows it.
 std::string toPrintableUtf8(std::string_view bytes);
+// Whether the byte is shown as \xHH, four characters, by toPrintableUtf8.
+bool isShownEscaped(unsigned char byte);
 
 // Unicode code point of one code-page byte.
 char32_t toUnicode(unsigned char byte);

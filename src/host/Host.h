@@ -24,8 +24,11 @@ enum SocketState : int {
 class ClientSocket {
 public:
     struct Events {
+        // The socket holds input the server has not read. While input remains it is raised again,
+        // once in each turn of the loop, also when the server chose to leave the input unread.
         std::function<void()> dataArrival;
-        std::function<void()> closed;  // the peer ended the connection
+        // The peer ended the connection, and what it sent before has been read.
+        std::function<void()> closed;
     };
 
     virtual ~ClientSocket() = default;
@@ -34,13 +37,19 @@ public:
     virtual bool accept(RequestId request) = 0;
     virtual int state() const = 0;
     virtual std::string remoteAddress() const = 0;  // dotted form, as the peer was accepted
-    virtual std::string readAll() = 0;
+    // At most that many of the bytes received; fewer when fewer are there.
+    virtual std::string read(std::size_t most) = 0;
     virtual void send(std::string_view bytes) = 0;
     // Graceful: output already sent goes out before the connection ends. The state is closed at
     // once, so the socket is free for the next accept. A second close does nothing.
     virtual void close() = 0;
+    // Abortive: the connection ends at once with a reset, nothing unsent goes out and no
+    // descriptor is left behind. The state is closed at once.
+    virtual void abort() = 0;
     // Unsent output still held for this socket, in bytes.
     virtual std::size_t pendingOutput() const = 0;
+    // Output the peer has taken since the accept, in bytes: it moves only while the peer reads.
+    virtual std::uint64_t delivered() const = 0;
 };
 
 struct ListenError {
@@ -60,7 +69,9 @@ public:
     virtual void close() = 0;
     virtual bool isListening() const = 0;
     virtual int localPort() const = 0;
-    // Ends a request that no client socket will take.
+    // The address a pending request comes from, dotted, before a socket takes it.
+    virtual std::string requestAddress(RequestId request) const = 0;
+    // Ends a request that no client socket will take, with a reset.
     virtual void reject(RequestId request) = 0;
 };
 
@@ -93,6 +104,11 @@ public:
     // connections that cannot be served any more are dropped there, never in the middle of a walk
     // over connections, and sockets taken out of the array are freed.
     virtual void setAfterHandlers(std::function<void()> work) = 0;
+    // Connections the server has closed whose last output is still going out: each holds a
+    // descriptor until its peer has taken the output or a while has passed.
+    virtual std::size_t closingConnections() const = 0;
+    // Resets the connection that has been closing longest; false when none is closing.
+    virtual bool resetOldestClosing() = 0;
 };
 
 // Pseudo-random numbers in [0, 1). Never seeded: every run draws the same sequence.

@@ -3,6 +3,7 @@
 #include "core/ChatView.h"
 #include "core/Framing.h"
 #include "core/Lookups.h"
+#include "core/Membership.h"
 #include "core/Packets.h"
 #include "core/Texts.h"
 #include "host/CodePage.h"
@@ -36,12 +37,6 @@ void tellChannel(Server& server, ConnectionNumber self, std::string_view channel
 }
 
 }  // namespace
-
-bool isChannelEmpty(const Server& server, std::string_view channel) {
-    for (const auto& [number, record] : server.users)
-        if (codepage::equalsNoCase(record.channel, channel)) return false;
-    return true;
-}
 
 bool listHoldsName(std::string_view list, std::string_view name) {
     for (const auto& entry : textfile::split(list, ", "))
@@ -77,8 +72,7 @@ void handleJoinChannel(Server& server, ConnectionNumber connection, clsUserData&
     auto spelling = server.channelNames.find(key);
     if (spelling == server.channelNames.end()) server.channelNames.emplace(key, requested);
     else requested = spelling->second;
-    joiner.channel = requested;
-    if (isChannelEmpty(server, previous)) server.channelNames.erase(codepage::toLower(previous));
+    enterChannel(server, joiner, requested);
     tellChannel(server, connection, requested, framePacket(out::pktUserJoinedChannel, listName));
 
     addChat(server, {{colour::yellow, name},

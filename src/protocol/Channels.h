@@ -15,8 +15,6 @@ void handleJoinChannel(Server& server, ConnectionNumber connection, clsUserData&
                        const std::vector<std::string_view>& fields);
 void handleChannelUsers(Server& server, ConnectionNumber connection, const clsUserData& asker);
 
-// No record is in the channel (letter case aside).
-bool isChannelEmpty(const Server& server, std::string_view channel);
 // Whether the ", "-joined list holds the name, letter case aside.
 bool listHoldsName(std::string_view list, std::string_view name);
 

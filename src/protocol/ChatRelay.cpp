@@ -4,6 +4,7 @@
 #include "core/Connections.h"
 #include "core/Framing.h"
 #include "core/Lookups.h"
+#include "core/Membership.h"
 #include "core/Packets.h"
 #include "core/Texts.h"
 #include "guard/Counting.h"
@@ -47,7 +48,9 @@ void handleChat(Server& server, ConnectionNumber connection, clsUserData& sender
     }
 
     std::string display = std::string(staffPrefix(sender.authString)) + name;
-    if (server.settings.spamControl == "Y") countChatLine(server, connection);
+    // Past the limit of the running window a flood is cut at once: its lines still count towards
+    // the drop at the window's end, but nobody hears them in the meantime.
+    if (server.settings.spamControl == "Y" && countChatLine(server, connection) > server.settings.messageCount) return;
     if (isBlank(text) || text.size() > maxChatLength) return;
 
     addChat(server, {{colour::yellow, "<" + display + " (Channel: "},
@@ -55,12 +58,7 @@ void handleChat(Server& server, ConnectionNumber connection, clsUserData& sender
                      {colour::yellow, ")> "},
                      {colour::white, std::string(text)}});
 
-    bool anyoneElse = false;
-    for (const auto& [number, record] : server.users)
-        if (number != connection && codepage::equalsNoCase(record.channel, channel)) {
-            anyoneElse = true;
-            break;
-        }
+    bool anyoneElse = channelMemberCount(server, channel) > 1;
 
     std::string line = framePacket(out::pktChat, joinFields({display, text}));
     std::string phantomCopy = framePacket(out::pktChat, joinFields({"(" + channel + ") " + display, text}));

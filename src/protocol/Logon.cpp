@@ -9,6 +9,7 @@
 #include "core/DataFiles.h"
 #include "core/Framing.h"
 #include "core/Lookups.h"
+#include "core/Membership.h"
 #include "core/Packets.h"
 #include "core/Settings.h"
 #include "core/Texts.h"
@@ -36,6 +37,7 @@ constexpr Refusal kInvalidProcedure{"Invalid connection procedure.", "invalid co
 constexpr Refusal kNoSpaces{"Names with spaces are not permitted on Murmur.", "space in the name", false};
 constexpr Refusal kNoControlsOrColons{"Names with control characters or colons are not permitted on Murmur.",
                                       "control character or colon in the name", false};
+constexpr Refusal kTooLong{"Names longer than 32 characters are not permitted on Murmur.", "name too long", false};
 constexpr Refusal kNoName{"You have tried logging in without a name.", "no name", false};
 constexpr Refusal kSpoofing{"Trying to spoof a mod / admin (don't use \"@\" or \"%\" to the left of your name)",
                             "staff prefix in the name", false};
@@ -157,7 +159,7 @@ void accept(Server& server, ConnectionNumber connection, clsUserData& record, st
     addToUserList(server, listName);
     refreshCountLabel(server);
 
-    record.channel = texts::mainChannel;
+    enterChannel(server, record, texts::mainChannel);
     record.authString = rank.name;
     record.originalName = std::string(name);
     record.isQueueSharing = code == kQueueSharingProduct;
@@ -181,6 +183,7 @@ NameProblem logonNameProblem(std::string_view name) {
     // account line of users.txt short.
     for (char c : name)
         if (static_cast<unsigned char>(c) < 32 || c == ':') return NameProblem::controlOrColon;
+    if (name.size() > maxNameLength) return NameProblem::tooLong;
     if (name.empty()) return NameProblem::empty;
     if (name[0] == '@' || name[0] == '%') return NameProblem::staffPrefix;
     return NameProblem::none;
@@ -212,6 +215,7 @@ void handleLogon(Server& server, ConnectionNumber connection, clsUserData& self,
     NameProblem problem = logonNameProblem(name);
     if (problem == NameProblem::space) return refuse(server, connection, name, kNoSpaces);
     if (problem == NameProblem::controlOrColon) return refuse(server, connection, name, kNoControlsOrColons);
+    if (problem == NameProblem::tooLong) return refuse(server, connection, name, kTooLong);
 
     countLogon(server, connection);
 
@@ -264,7 +268,7 @@ void handleLogon(Server& server, ConnectionNumber connection, clsUserData& self,
         std::string holderList = server.users.find(static_cast<ConnectionNumber>(holder))->listName;
         removeFirstFromUserList(server, [&](const std::string& entry) { return codepage::equalsNoCase(entry, holderList); });
         refreshCountLabel(server);
-        server.users.put(static_cast<ConnectionNumber>(holder), clsUserData{});
+        putRecord(server, static_cast<ConnectionNumber>(holder), clsUserData{});
     }
 
     accept(server, connection, self, name, rank, productCode, *code, ping);

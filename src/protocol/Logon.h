@@ -9,8 +9,11 @@
 
 namespace murmur {
 
+// The longest logon name: every client hears every name, so a long one costs them all.
+constexpr std::size_t maxNameLength = 32;
+
 // What keeps a text from being a logon name, in the order the logon tests it.
-enum class NameProblem { none, space, controlOrColon, empty, staffPrefix };
+enum class NameProblem { none, space, controlOrColon, tooLong, empty, staffPrefix };
 NameProblem logonNameProblem(std::string_view name);
 
 // The operator's red line for every refused logon, in one shape that a log filter can match:

@@ -5,6 +5,7 @@
 #include "core/ChatView.h"
 #include "core/Connections.h"
 #include "core/Framing.h"
+#include "core/Membership.h"
 #include "core/Packets.h"
 #include "core/UserList.h"
 #include "host/CodePage.h"
@@ -23,7 +24,7 @@ std::string consoleWord(const std::string& text) { return codepage::toLower(comm
 // each socket is the highest when it goes, so all but socket 0 leave the array.
 void sweepServer(Server& server) {
     for (int i = socketCount(server) - 1; i >= 0; --i) endConnection(server, static_cast<ConnectionNumber>(i), {.unload = true});
-    server.users.clear();
+    clearRecords(server);
     clearUserList(server);
     refreshCountLabel(server);
 }

@@ -3,6 +3,7 @@
 #include "core/Connections.h"
 #include "core/Framing.h"
 #include "core/Lookups.h"
+#include "core/Membership.h"
 #include "core/Texts.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
@@ -78,7 +79,7 @@ void kickOrBan(CommandCall& call) {
     victim = server.users.find(targetNumber);
     if (!victim) return;
     std::string oldChannel = victim->channel;
-    victim->channel = texts::voidChannel;
+    enterChannel(server, *victim, texts::voidChannel);
     sendPacket(server, out::pktJoinResult, targetNumber, joinFields({texts::voidChannel, "success"}));
     leftChannel(server, targetNumber, listName, oldChannel);
 }
@@ -119,7 +120,7 @@ void move(const CommandCall& call) {
     sendToAllConnected(server, out::pktNotice,
                        joinFields({listName + " was moved to the channel " + channel + " by " + call.callerName, "1"}),
                        targetNumber);
-    moved->channel = channel;
+    enterChannel(server, *moved, channel);
     sendPacket(server, out::pktJoinResult, targetNumber, joinFields({channel, "success"}));
     server.host.loop().yield();
 

@@ -1,5 +1,5 @@
-// The bounds that keep the server's resources for the clients it serves: connections that never
-// log on, too many connections, and a settings file that survives a killed server.
+// Connections that never log on are closed after the logon timeout, and a settings file survives a
+// killed server.
 #include <csignal>
 #include <thread>
 
@@ -21,17 +21,6 @@ TEST_F(Limits, SilentConnectionsAreClosedAfterTheLogonTimeoutWhileAUserStaysServ
     for (auto& client : silent) ASSERT_EQ(client->waitClosed(15s), "");  // without a word
     user.send(frame(2, fields({"alice", "anyone?"})));
     EXPECT_EQ(user.takePackets(1), Packets{packet(3, {"No one can hear you.", "1"})});
-}
-
-TEST_F(Limits, ConnectionsBeyondTheLimitAreClosedAtOnce) {
-    run(kNoSpam, {"--max-connections", "3"});
-    WireClient a(port), b(port), c(port);
-    EXPECT_EQ(logOn(c, "carol"), kWelcome);
-    EXPECT_EQ(WireClient(port).waitClosed(5s), "");
-    a.close();
-    ASSERT_TRUE(server->waitForText(loggedOut(1)));
-    WireClient again(port);
-    EXPECT_EQ(logOn(again, "dave"), kWelcome);
 }
 
 // Killed at any moment of its shutdown, the server leaves the old file or the new one, whole.

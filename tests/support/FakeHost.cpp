@@ -5,6 +5,7 @@
 namespace murmur::test {
 
 FakeSocket::~FakeSocket() {
+    *alive_ = false;
     auto& live = host_.live_;
     live.erase(std::remove(live.begin(), live.end(), this), live.end());
     if (host_.lastAccepted_ == this) host_.lastAccepted_ = nullptr;
@@ -23,15 +24,16 @@ bool FakeSocket::accept(RequestId request) {
     return true;
 }
 
-std::string FakeSocket::readAll() {
-    std::string out;
-    out.swap(inbox_);
+std::string FakeSocket::read(std::size_t most) {
+    std::string out = inbox_.substr(0, most);
+    inbox_.erase(0, out.size());
     return out;
 }
 
 void FakeSocket::send(std::string_view bytes) {
     if (state_ != sckConnected) return;
-    if (!reading) unsent += bytes.size();
+    if (reading) taken += bytes.size();
+    else unsent += bytes.size();
     sent += bytes;
     host_.events.push_back("send " + std::to_string(id_));
 }
@@ -43,10 +45,36 @@ void FakeSocket::close() {
     host_.events.push_back("close " + std::to_string(id_));
 }
 
-// The handler may free this socket when it is done: nothing here is touched after it.
+void FakeSocket::abort() {
+    if (state_ == sckClosed) return;
+    state_ = sckClosed;
+    ++resets;
+    unsent = 0;
+    host_.events.push_back("reset " + std::to_string(id_));
+}
+
+// The handler may free this socket when it is done: nothing of it is touched after that.
 void FakeSocket::deliver(const std::string& bytes) {
     inbox_ += bytes;
-    if (events_.dataArrival) host_.runHandler(events_.dataArrival);
+    std::shared_ptr<bool> alive = alive_;
+    while (*alive && state_ == sckConnected && !inbox_.empty() && events_.dataArrival) {
+        std::size_t before = inbox_.size();
+        host_.runHandler(events_.dataArrival);
+        if (*alive && inbox_.size() == before) break;  // left unread: the server holds it back
+    }
+}
+
+void FakeSocket::arrive(const std::string& bytes) {
+    inbox_ += bytes;
+    for (const auto& [socket, alive] : host_.ready_)
+        if (socket == this && *alive) return;
+    host_.ready_.emplace_back(this, alive_);
+}
+
+void FakeSocket::catchUp() {
+    reading = true;
+    taken += unsent;
+    unsent = 0;
 }
 
 void FakeSocket::peerCloses() {
@@ -56,8 +84,8 @@ void FakeSocket::peerCloses() {
 }
 
 std::string FakeSocket::takeSent() {
-    std::string out = sent.substr(taken_);
-    taken_ = sent.size();
+    std::string out = sent.substr(takenSent_);
+    takenSent_ = sent.size();
     return out;
 }
 
@@ -65,6 +93,11 @@ bool FakeTimer::fire() {
     if (!running() || !tick_) return false;
     host_.runHandler(tick_);
     return true;
+}
+
+std::string FakeListener::requestAddress(RequestId request) const {
+    auto it = host_->pending_.find(request);
+    return it == host_->pending_.end() ? std::string() : it->second;
 }
 
 bool FakeListener::listen(const std::string& bindAddress, int port, ListenError& error) {
@@ -79,7 +112,7 @@ bool FakeListener::listen(const std::string& bindAddress, int port, ListenError&
     return true;
 }
 
-FakeHost::FakeHost() = default;
+FakeHost::FakeHost() : listener_(*this) {}
 FakeHost::~FakeHost() = default;
 
 std::unique_ptr<ClientSocket> FakeHost::createClientSocket() {
@@ -103,6 +136,29 @@ void FakeHost::runHandler(const std::function<void()>& handler) {
     handler();
     if (depth_ > 1 || !afterHandlers_) return;
     afterHandlers_();
+}
+
+bool FakeHost::resetOldestClosing() {
+    if (closing == 0) return false;
+    --closing;
+    ++closingResets;
+    return true;
+}
+
+int FakeHost::turn() {
+    std::vector<std::pair<FakeSocket*, std::shared_ptr<bool>>> due;
+    due.swap(ready_);
+    int served = 0;
+    runHandler([&] {
+        for (const auto& [socket, alive] : due) {
+            if (!*alive || socket->inbox_.empty() || socket->state_ != sckConnected || !socket->events_.dataArrival) continue;
+            ++served;
+            socket->events_.dataArrival();
+        }
+    });
+    for (const auto& [socket, alive] : due)
+        if (*alive && !socket->inbox_.empty() && socket->state_ == sckConnected) ready_.emplace_back(socket, alive);
+    return served;
 }
 
 void FakeHost::yield() {

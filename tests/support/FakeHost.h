@@ -25,31 +25,44 @@ public:
     bool accept(RequestId request) override;
     int state() const override { return state_; }
     std::string remoteAddress() const override { return remote_; }
-    std::string readAll() override;
+    std::string read(std::size_t most) override;
     void send(std::string_view bytes) override;
     void close() override;
+    void abort() override;
     std::size_t pendingOutput() const override { return unsent; }
+    std::uint64_t delivered() const override { return taken; }
 
     // The peer's side.
-    void deliver(const std::string& bytes);  // bytes arrive; the server's handler runs
-    void peerCloses();                       // the client ends the connection
-    std::string takeSent();                  // everything sent since the last take
+    // Bytes arrive, and the loop serves the socket until the server has read them all or leaves
+    // the rest unread.
+    void deliver(const std::string& bytes);
+    // Bytes arrive; the next turn of the loop serves them.
+    void arrive(const std::string& bytes);
+    void peerCloses();        // the client ends the connection
+    std::string takeSent();   // everything sent since the last take
+    // A peer that reads again takes everything unsent.
+    void catchUp();
+    std::size_t unread() const { return inbox_.size(); }
 
     std::string sent;  // everything ever sent on this socket object
-    int closes = 0;    // closes made by the server
-    // A peer that does not read: what is sent after this is turned off stays unsent.
+    int closes = 0;    // graceful closes made by the server
+    int resets = 0;    // abortive closes made by the server
+    // A peer that does not read: what is sent while this is off stays unsent.
     bool reading = true;
     std::size_t unsent = 0;
+    std::uint64_t taken = 0;  // what the peer has taken
     int id() const { return id_; }
 
 private:
+    friend class FakeHost;
     FakeHost& host_;
     int id_;
     Events events_;
     int state_ = sckClosed;
     std::string remote_;
     std::string inbox_;
-    std::size_t taken_ = 0;
+    std::size_t takenSent_ = 0;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 class FakeTimer final : public Timer {
@@ -73,12 +86,13 @@ private:
 
 class FakeListener final : public Listener {
 public:
-    FakeListener() = default;
+    explicit FakeListener(FakeHost& host) : host_(&host) {}
     void setConnectionRequest(std::function<void(RequestId)> handler) override { handler_ = std::move(handler); }
     bool listen(const std::string& bindAddress, int port, ListenError& error) override;
     void close() override { listening_ = false; }
     bool isListening() const override { return listening_; }
     int localPort() const override { return port_; }
+    std::string requestAddress(RequestId request) const override;
     void reject(RequestId request) override { rejected.push_back(request); }
 
     std::set<int> takenPorts;  // listening on these fails with "address in use"
@@ -88,6 +102,7 @@ public:
 
 private:
     friend class FakeHost;
+    FakeHost* host_;
     std::function<void(RequestId)> handler_;
     bool listening_ = false;
     int port_ = 0;
@@ -112,6 +127,12 @@ public:
     // of this host runs through it.
     void runHandler(const std::function<void()>& handler) override;
     void setAfterHandlers(std::function<void()> work) override { afterHandlers_ = std::move(work); }
+    std::size_t closingConnections() const override { return closing; }
+    bool resetOldestClosing() override;
+
+    // One turn of the loop, as one batch: every socket with unread input gets one data-arrival
+    // event, in the order their input arrived. Returns how many were served.
+    int turn();
     double next() override;
     LocalTime now() const override { return time; }
 
@@ -123,6 +144,8 @@ public:
     std::vector<FakeTimer*> timers;
 
     std::int32_t ticks = 1000;
+    std::size_t closing = 0;      // connections the host still holds while they close
+    int closingResets = 0;        // how many of them the server had reset
     LocalTime time{2026, 12, 7, 12, 34, 56};
     std::deque<double> randomScript;  // drawn first; afterwards the repeatable sequence
     int yields = 0;
@@ -137,6 +160,7 @@ private:
     std::function<void()> afterHandlers_;
     int depth_ = 0;
     std::vector<FakeSocket*> live_;
+    std::vector<std::pair<FakeSocket*, std::shared_ptr<bool>>> ready_;
     FakeSocket* lastAccepted_ = nullptr;
     std::map<RequestId, std::string> pending_;
     RequestId nextRequest_ = 100;

@@ -68,6 +68,22 @@ TEST_F(ChatTest, ChannelNamesAreCheckedAndKeepTheFirstSpellingWhileTheChannelHas
     EXPECT_EQ(join(bob, "bob", "FIFTEEN-CHARS15"), Packets{joined("FIFTEEN-CHARS15")});
 }
 
+// However its last member leaves (a join elsewhere, a move, a close), a channel leaves no trace, so
+// that no client can fill the server with channels it opened and left.
+TEST_F(ChatTest, AChannelIsForgottenWhenItsLastMemberLeavesByAnyPath) {
+    int bob = logOn("bob"), carol = logOn("carol");
+    moveTo(bob, "Chat");
+    moveTo(carol, "CHAT");
+    EXPECT_EQ(server->users.find(static_cast<ConnectionNumber>(carol))->channel, "Chat");
+    moveTo(bob, "Other");
+    host.runHandler([&] { server->consoleHandler("/move carol Elsewhere"); });
+    socket(bob).peerCloses();
+    EXPECT_TRUE(server->channelNames.empty());
+    EXPECT_EQ(server->channelMembers, (std::unordered_map<std::string, int>{{"elsewhere", 1}}));
+    socket(carol).peerCloses();
+    EXPECT_TRUE(server->channelMembers.empty());
+}
+
 TEST_F(ChatTest, ChannelBansKeepNormalUsersOutWhileSomeStaffMemberStays) {
     int eve = logOn("eve"), alice = logOn("alice"), mo = logOn("mo");
     server->channelBans["lobby"] = "Eve, mo";

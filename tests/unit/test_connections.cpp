@@ -44,6 +44,8 @@ protected:
             if (onPacket) onPacket(c);
         };
         conn = connect();
+        // Logged on, so that it may send the largest packets.
+        server->users.find(static_cast<ConnectionNumber>(conn))->hasLoggedIn = true;
         chatLines();
     }
     Packets dispatched;
@@ -81,7 +83,8 @@ TEST_F(ConnectionsTest, UnreadableLengthsAndFailingHandlersEndInTheGeneralRefusa
     const std::string expected = refusal("Your client is not compatible with this server.") +
                                  refusal("See http://www.example.org/murmur/client/ for the latest client.");
     onPacket = [](ConnectionNumber) { throw ClientFault("no target field"); };
-    for (const std::string& bytes : {"\x05x\0abc"s, "\x02" "65537\0"s, "\x02" "1234567890"s, "\x02\0"s, "\x02-1\0"s, "\x08" "1\0x"s}) {
+    // Before its logon a client may not even announce a packet of more than 1,024 bytes.
+    for (const std::string& bytes : {"\x05x\0abc"s, "\x01" "1025"s, "\x02" "1234567890"s, "\x02\0"s, "\x02-1\0"s, "\x08" "1\0x"s}) {
         SCOPED_TRACE(testing::PrintToString(bytes));
         int c = connect();
         deliver(c, bytes + frame(9, ""));
@@ -183,6 +186,106 @@ TEST_F(ConnectionsTest, ClientsOverTheSendLimitGoAfterTheBatchAndANewcomerInTheS
     EXPECT_EQ(server->lstUsers, (Lines{"alice", "dave", "erin"}));
 }
 
+// A turn of the loop serves every client with input once, each with a bounded piece, so that one
+// client streaming its largest packets leaves the others' requests answered in the same turn.
+TEST_F(ConnectionsTest, EachTurnTakesABoundedPieceFromEveryClientWithInput) {
+    int streamer = logOn("streamer"), asker = logOn("asker"), waiting = connect("10.0.0.3");
+    const std::string reply = frame(11, std::string(10000, 'x'));  // 10,007 bytes
+    std::string stream;
+    for (int i = 0; i < 10; ++i) stream += reply;
+    socket(streamer).arrive(stream);
+    socket(waiting).arrive(std::string(5000, '\x01'));  // never a packet: read 1,030 bytes at most, then refused
+    socket(asker).arrive(frame(17, ""));
+    ASSERT_EQ(host.turn(), 3);
+    EXPECT_EQ(socket(streamer).unread(), stream.size() - inputPerTurn);
+    EXPECT_EQ(record(streamer)->numReplies, 1);
+    EXPECT_EQ(received(asker).size(), 1u);
+    EXPECT_EQ(server->sckRecv[static_cast<std::size_t>(streamer)].pending.size(), inputPerTurn - reply.size());
+    EXPECT_EQ(socket(waiting).state(), sckClosed);
+    EXPECT_EQ(socket(waiting).unread(), 5000u - 1030u);
+    int turns = 1;
+    while (host.turn() > 0) ++turns;
+    EXPECT_EQ(turns, 7);  // 100,070 bytes, 16 KiB a turn
+    EXPECT_EQ(record(streamer)->numReplies, 10);
+    EXPECT_TRUE(server->sckRecv[static_cast<std::size_t>(streamer)].pending.empty());
+}
+
+// A client whose packets fill another's queue past the high-water mark is not read until that one
+// has taken most of it; one that takes nothing for the stall time holds nobody back and goes at
+// the send limit.
+TEST_F(ConnectionsTest, SendersWaitForReadersThatKeepReadingButNotForOnesThatStopped) {
+    int talker = logOn("talker"), reader = logOn("reader"), bystander = logOn("bystander");
+    FakeSocket& slow = socket(reader);
+    slow.reading = false;
+    slow.unsent = outputHighWater;
+    const std::string line = frame(2, fields({"talker", "a line"}));
+    socket(talker).arrive(line + line);
+    host.turn();
+    EXPECT_EQ(received(bystander).size(), 2u);  // a piece is handled whole
+    socket(talker).arrive(line);
+    host.turn();
+    EXPECT_EQ(socket(talker).unread(), line.size());  // held back
+    EXPECT_TRUE(received(bystander).empty());
+    slow.taken += outputHighWater - outputLowWater;  // it reads, but not yet below the low-water mark
+    slow.unsent = outputLowWater + 1;
+    host.turn();
+    EXPECT_EQ(socket(talker).unread(), line.size());
+    slow.catchUp();
+    host.turn();
+    EXPECT_EQ(socket(talker).unread(), 0u);
+    EXPECT_EQ(received(bystander).size(), 1u);
+
+    // Now it takes nothing at all.
+    slow.reading = false;
+    slow.unsent = outputHighWater;
+    socket(talker).arrive(line);
+    host.turn();
+    socket(talker).arrive(line);
+    host.ticks += outputStallMs - 1;
+    host.turn();
+    EXPECT_EQ(socket(talker).unread(), line.size());
+    host.ticks += 1;
+    server->limits.sendLimit = outputHighWater + line.size() + 1;
+    host.turn();  // stalled: the talker is read again, and its line takes the reader past the limit
+    EXPECT_EQ(socket(talker).unread(), 0u);
+    EXPECT_EQ(slow.state(), sckClosed);
+    EXPECT_EQ(received(bystander).back(), packet(4, {"reader"}));
+}
+
+// When an address holds its most, a newcomer from it takes the place of its oldest connection that
+// has not logged on; when the server is full, first of a connection still closing, then of the
+// oldest that has not logged on from anywhere. Whoever makes way is reset, without a word.
+TEST_F(ConnectionsTest, NewcomersDisplaceTheOldestConnectionsThatHaveNotLoggedOn) {
+    server->limits.maxPerAddress = 2;
+    int a1 = connect("10.0.0.1"), b1 = connect("10.0.0.2"), a2 = connect("10.0.0.1");
+    int alice = logOn("alice", "1", "10.0.0.2");
+    EXPECT_EQ(connect("10.0.0.2"), b1);  // not a1, which is older but from elsewhere
+    EXPECT_EQ(socket(b1).resets, 1);
+    EXPECT_EQ(socket(a2).state(), sckConnected);
+    EXPECT_EQ(connect("10.0.0.1"), a1);
+    EXPECT_EQ(socket(a1).resets, 1);
+
+    server->limits.maxConnections = 4;
+    host.closing = 1;
+    EXPECT_EQ(connect("10.0.0.5"), a2);
+    EXPECT_EQ(host.closingResets, 1);
+    EXPECT_EQ(socket(a2).resets, 1);
+    for (int c = 0; c < socketCount(*server); ++c)
+        if (c != alice) deliver(c, logonFrame("user" + std::to_string(c)));
+    EXPECT_EQ(host.connect("10.0.0.6"), nullptr);  // everybody has logged on: refused, with a reset
+    EXPECT_EQ(static_cast<FakeListener&>(host.listener()).rejected.size(), 1u);
+    EXPECT_EQ(socketCount(*server), 4);
+
+    server->limits.maxConnections = 10;
+    int late = connect("10.0.0.7");
+    std::string id = std::to_string(socket(late).id());
+    host.events.clear();
+    host.ticks += 30000;
+    timer(server->logonTimer).fire();
+    EXPECT_EQ(host.events, Lines{"reset " + id});  // and the socket, the highest, left the array
+    EXPECT_EQ(socketCount(*server), late);
+}
+
 TEST(PasswordHash, EachCharacterWalksItsKeyEntryAndWrapsPastTheEnds) {
     for (const auto& [plain, stored] : std::vector<std::pair<std::string, std::string>>{
              {"ab", "d\\"}, {"password", "s[un{hu^"}, {"\xfe", "6"}, {"ab\xfd", "d\\48"}, {"x\x06", "{50"}, {"abcdef\xfc", "d\\e_i_48"}})
@@ -251,6 +354,8 @@ TEST_F(LogonTest, EveryRefusalHasItsTextAndItsEnding) {
          {why("a b:c", "space in the name")}},
         {logonFrame("bob:x"), refused(controls), drop, false, {why("bob:x", "control character or colon in the name")}},
         {logonFrame("bob\x1f"), refused(controls), drop, false, {why("bob\x1f", "control character or colon in the name")}},
+        {logonFrame(std::string(33, 'n')), refused("Names longer than 32 characters are not permitted on Murmur."), drop, false,
+         {why(std::string(33, 'n'), "name too long")}},
         {logonFrame(""), refused("You have tried logging in without a name."), drop, true, {why("", "no name")}},
         {logonFrame("@bob"), refused(spoof), drop, true, {why("@bob", "staff prefix in the name")}},
         {logonFrame("%bob"), refused(spoof), drop, true, {why("%bob", "staff prefix in the name")}},

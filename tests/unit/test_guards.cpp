@@ -112,6 +112,17 @@ TEST_F(GuardTest, TheFifthChatLineInOneWindowDropsTheClient) {
     EXPECT_EQ(server->lblUsers, "Total Users: 1");
 }
 
+TEST_F(GuardTest, PastTheLimitOfTheWindowAFloodIsCountedButNotHeard) {
+    startWith("");
+    int alice = logOn("alice"), bob = logOn("bob");
+    flood(alice, 8);
+    Packets heard = received(bob);
+    ASSERT_EQ(heard.size(), 5u);
+    EXPECT_EQ(heard.back(), packet(2, {"alice", "line 4"}));
+    EXPECT_EQ(chatLines().size(), 5u);
+    EXPECT_EQ(*server->spamCounts.find(static_cast<ConnectionNumber>(alice)), 8);
+}
+
 TEST_F(GuardTest, FloodersAreDroppedInTheOrderFirstCountedWhateverTheirListEntry) {
     startWith(kLoadControl);
     int alice = logOn("alice"), ad = logOn("ad"), mo = logOn("mo"), carol = logOn("carol"), gone = logOn("gone");

@@ -141,5 +141,34 @@ TEST_F(StartupTest, TheChatViewIsTrimmedOnlyOnceItHoldsMoreThanTheThreshold) {
     EXPECT_EQ(server->rtbChat.lines().front().text(), std::string(8, 'b'));
 }
 
+// A client's text reaches the operator cut at 2,000 characters as shown, and the lines one client
+// causes stop being shown once its share is spent, until time has given it more.
+TEST_F(StartupTest, WhatAClientPutsBeforeTheOperatorIsCutAndRationed) {
+    EXPECT_EQ(cutForTheOperator(std::string(2000, 'a')), std::string(2000, 'a'));
+    EXPECT_EQ(cutForTheOperator(std::string(2001, 'a')), std::string(2000, 'a') + " \x85 (1 more characters)");
+    EXPECT_EQ(cutForTheOperator("x" + std::string(600, '\x01')), "x" + std::string(499, '\x01') + " \x85 (404 more characters)");
+    start();
+    int talker = logOn("talker");
+    logOn("hearer");
+    // The view trims itself long before: every line is taken as it is added.
+    struct : ChatSink {
+        Lines lines;
+        void lineAdded(const ChatLine& line) override { lines.push_back(line.text().substr(11)); }
+    } seen;
+    server->rtbChat.addSink(&seen);
+    const std::string text(3000, 'w');
+    const std::string shown = "<From talker to hearer" + cutForTheOperator("> " + text);
+    ASSERT_EQ(shown.size(), 22u + 2000u + 25u);
+    const std::size_t fits = static_cast<std::size_t>(viewBurst) / shown.size();
+    for (std::size_t i = 0; i <= fits + 10; ++i) deliver(talker, frame(14, fields({"talker", "hearer", text})));
+    ASSERT_EQ(seen.lines.size(), fits + 1);
+    EXPECT_EQ(seen.lines.front(), shown);
+    EXPECT_EQ(seen.lines.back(), "Connection #1 sends more than the operator can read; its lines are not shown for a while.");
+    host.ticks += 1000;  // enough for fifteen more
+    deliver(talker, frame(14, fields({"talker", "hearer", text})));
+    EXPECT_EQ(Lines(seen.lines.end() - 2, seen.lines.end()), (Lines{"11 lines of connection #1 were not shown.", shown}));
+    server->rtbChat.removeSink(&seen);
+}
+
 }  // namespace
 }  // namespace murmur::test

@@ -88,6 +88,10 @@ void QtHost::yield() {
     if (depth_ == 0) sockets_->flushSoon();
 }
 
+std::size_t QtHost::closingConnections() const { return sockets_->closingCount(); }
+
+bool QtHost::resetOldestClosing() { return sockets_->resetOldestClosing(); }
+
 std::int32_t QtHost::tickCount() const {
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -33,6 +33,8 @@ private:
     void yield() override;
     std::int32_t tickCount() const override;
     void setAfterHandlers(std::function<void()> work) override { afterHandlers_ = std::move(work); }
+    std::size_t closingConnections() const override;
+    bool resetOldestClosing() override;
     LocalTime now() const override;
 
     std::unique_ptr<SocketLoop> sockets_;

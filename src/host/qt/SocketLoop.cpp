@@ -60,6 +60,13 @@ std::string peerAddress(int fd) {
     return text;
 }
 
+// An abortive close: the kernel answers with a reset and keeps nothing of the connection.
+void closeWithReset(int fd) {
+    linger now{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    ::close(fd);
+}
+
 ListenError describe(int error) {
     switch (error) {
         case EADDRINUSE: return {errAddressInUse, "Address in use"};
@@ -95,21 +102,31 @@ int EpollClientSocket::state() const {
     return entry_->reported ? sckClosing : sckConnected;
 }
 
-std::string EpollClientSocket::readAll() {
+std::string EpollClientSocket::read(std::size_t most) {
     std::string data;
-    if (fd_ < 0) return data;
+    if (fd_ < 0 || most == 0) return data;
+    SocketLoop::Entry& e = *entry_;
     // One read takes what a client usually sends at once (a reply to a ping is three bytes), so the
     // common case costs one call and one copy; a short read means the socket is empty for now.
     static char scratch[65536];
     for (;;) {
-        ssize_t n = ::read(fd_, scratch, sizeof scratch);
+        std::size_t want = std::min(sizeof scratch, most - data.size());
+        ssize_t n = ::read(fd_, scratch, want);
         if (n > 0) {
             data.append(scratch, static_cast<std::size_t>(n));
-            if (static_cast<std::size_t>(n) < sizeof scratch) break;
+            if (static_cast<std::size_t>(n) < want) {
+                e.inputPending = false;
+                break;
+            }
+            if (data.size() == most) {
+                e.readFull = true;
+                break;
+            }
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n == 0 || errno != EAGAIN) entry_->peerEnded = true;
+        if (n == 0 || errno != EAGAIN) e.peerEnded = true;
+        e.inputPending = false;
         break;
     }
     return data;
@@ -135,10 +152,20 @@ void EpollClientSocket::close() {
     loop_.release(fd);
 }
 
+void EpollClientSocket::abort() {
+    if (fd_ < 0) return;
+    int fd = fd_;
+    fd_ = -1;
+    entry_ = nullptr;
+    loop_.reset(fd);
+}
+
 std::size_t EpollClientSocket::pendingOutput() const {
     if (fd_ < 0) return 0;
     return entry_->output.size() - entry_->written;
 }
+
+std::uint64_t EpollClientSocket::delivered() const { return fd_ < 0 ? 0 : entry_->delivered; }
 
 // ---- listener ----
 
@@ -209,7 +236,9 @@ void EpollListener::close() {
     port_ = 0;
 }
 
-void EpollListener::reject(RequestId request) { ::close(static_cast<int>(request)); }
+std::string EpollListener::requestAddress(RequestId request) const { return peerAddress(static_cast<int>(request)); }
+
+void EpollListener::reject(RequestId request) { closeWithReset(static_cast<int>(request)); }
 
 void EpollListener::acceptPending() {
     for (int i = 0; i < kAcceptsPerTurn && fd_ >= 0; ++i) {
@@ -236,6 +265,10 @@ SocketLoop::SocketLoop(Runner runner) : run_(std::move(runner)) {
     flushTimer_->setSingleShot(true);
     flushTimer_->setTimerType(Qt::PreciseTimer);
     connect(flushTimer_.get(), &QTimer::timeout, this, [this] { flush(); });
+    turnTimer_ = std::make_unique<QTimer>();
+    turnTimer_->setSingleShot(true);
+    turnTimer_->setInterval(0);
+    connect(turnTimer_.get(), &QTimer::timeout, this, [this] { processEvents(); });
 }
 
 SocketLoop::~SocketLoop() {
@@ -277,6 +310,13 @@ void SocketLoop::queue(int fd) {
     flushList_.push_back(fd);
 }
 
+void SocketLoop::markReady(int fd) {
+    Entry& e = entry(fd);
+    if (e.ready) return;
+    e.ready = true;
+    ready_.push_back(fd);
+}
+
 void SocketLoop::flushSoon() {
     if (flushList_.empty()) return;
     std::int64_t pace = std::min<std::int64_t>(kLongestFlushPaceMs, kFlushPaceMs + lastFlushWrites_ / kWritesPerPaceStep);
@@ -290,6 +330,21 @@ void SocketLoop::drainInput() {
         if (processEvents() < kEventsPerTurn) return;
 }
 
+bool SocketLoop::resetOldestClosing() {
+    while (!closing_.empty()) {
+        auto [fd, generation] = closing_.front();
+        closing_.pop_front();
+        const Entry& e = entry(fd);
+        if (e.kind != Kind::closing || e.generation != generation) continue;
+        --closingCount_;
+        ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+        closeWithReset(fd);
+        entry(fd) = Entry{};
+        return true;
+    }
+    return false;
+}
+
 void SocketLoop::flush() {
     lastFlush_ = nowMs();
     flushTimer_->stop();
@@ -298,6 +353,8 @@ void SocketLoop::flush() {
     lastFlushWrites_ = due.size();
     for (int fd : due)
         if (entry(fd).queued) flushOne(fd);
+    // Output that left may be what a held-back client was waiting for.
+    if (!ready_.empty() && !turnTimer_->isActive()) turnTimer_->start();
 }
 
 void SocketLoop::flushOne(int fd) {
@@ -307,6 +364,7 @@ void SocketLoop::flushOne(int fd) {
         ssize_t n = ::send(fd, e.output.data() + e.written, e.output.size() - e.written, MSG_NOSIGNAL);
         if (n > 0) {
             e.written += static_cast<std::size_t>(n);
+            e.delivered += static_cast<std::uint64_t>(n);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -331,7 +389,8 @@ void SocketLoop::release(int fd) {
     e.owner = nullptr;
     e.kind = Kind::closing;
     e.deadline = nowMs() + kClosingLimitMs;
-    closing_.push_back(fd);
+    closing_.emplace_back(fd, e.generation);
+    ++closingCount_;
     if (!sweeper_->isActive()) sweeper_->start();
     // Output sent before the close goes out first; then our side is shut and the peer's end awaited.
     flushOne(fd);
@@ -340,9 +399,16 @@ void SocketLoop::release(int fd) {
 void SocketLoop::finishClosing(int fd) {
     Entry& e = entry(fd);
     if (e.kind != Kind::closing) return;
+    --closingCount_;
     ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
     ::close(fd);
     e = Entry{};
+}
+
+void SocketLoop::reset(int fd) {
+    ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    closeWithReset(fd);
+    entry(fd) = Entry{};
 }
 
 void SocketLoop::pauseAccepting(EpollListener& listener) {
@@ -360,8 +426,9 @@ void SocketLoop::pauseAccepting(EpollListener& listener) {
 
 int SocketLoop::processEvents() {
     epoll_event events[kEventsPerTurn];
-    int count = ::epoll_wait(epoll_, events, kEventsPerTurn, 0);
-    if (count <= 0) return 0;
+    int count = std::max(0, ::epoll_wait(epoll_, events, kEventsPerTurn, 0));
+    if (count == 0 && ready_.empty()) return 0;
+    bool busy = false;
     // One handler for the whole batch: what it sends to a connection leaves in one write.
     run_([&] {
         for (int i = 0; i < count; ++i) {
@@ -376,24 +443,47 @@ int SocketLoop::processEvents() {
                 case Kind::none: break;
             }
         }
+        busy = serveReady();
     });
+    // A connection that read all it was allowed may have more: it is served again as soon as the
+    // loop has looked at everything else. One held back waits for the next event or tick instead.
+    if (busy && !turnTimer_->isActive()) turnTimer_->start();
     return count;
 }
 
+bool SocketLoop::serveReady() {
+    bool busy = false;
+    std::vector<int> due;
+    due.swap(ready_);
+    for (int fd : due) {
+        Entry& e = entry(fd);
+        e.ready = false;
+        if (e.kind != Kind::client || !e.owner) continue;
+        std::uint32_t generation = e.generation;
+        e.readFull = false;
+        if (e.inputPending && e.owner->events_.dataArrival) e.owner->events_.dataArrival();
+        Entry& now = entry(fd);
+        if (now.generation != generation || now.kind != Kind::client || !now.owner) continue;
+        if (now.inputPending) {
+            markReady(fd);
+            busy = busy || now.readFull;
+            continue;
+        }
+        // The close is raised only once what the peer sent before it has been read.
+        if (!now.peerEnded || now.reported) continue;
+        now.reported = true;
+        if (now.owner->events_.closed) now.owner->events_.closed();
+    }
+    return busy;
+}
+
 void SocketLoop::clientEvent(int fd, std::uint32_t events) {
-    std::uint32_t generation = entry(fd).generation;
-    auto still = [&] {
-        const Entry& e = entry(fd);
-        return e.generation == generation && e.kind == Kind::client && e.owner;
-    };
     if (events & EPOLLOUT) flushOne(fd);
-    if ((events & EPOLLIN) && still() && entry(fd).owner->events_.dataArrival) entry(fd).owner->events_.dataArrival();
-    if (!still()) return;
     Entry& e = entry(fd);
+    if (e.kind != Kind::client || !e.owner) return;
     if (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) e.peerEnded = true;
-    if (!e.peerEnded || e.reported) return;
-    e.reported = true;
-    if (e.owner->events_.closed) e.owner->events_.closed();
+    if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) e.inputPending = true;
+    if (e.inputPending || (e.peerEnded && !e.reported)) markReady(fd);
 }
 
 void SocketLoop::closingEvent(int fd, std::uint32_t events) {
@@ -418,12 +508,12 @@ void SocketLoop::closingEvent(int fd, std::uint32_t events) {
 
 void SocketLoop::sweepClosing() {
     std::int64_t now = nowMs();
-    std::vector<int> still;
-    for (int fd : closing_) {
+    std::deque<std::pair<int, std::uint32_t>> still;
+    for (auto [fd, generation] : closing_) {
         Entry& e = entry(fd);
-        if (e.kind != Kind::closing) continue;
+        if (e.kind != Kind::closing || e.generation != generation) continue;
         if (now >= e.deadline) finishClosing(fd);
-        else still.push_back(fd);
+        else still.emplace_back(fd, generation);
     }
     closing_.swap(still);
     if (closing_.empty()) sweeper_->stop();

@@ -1,6 +1,8 @@
 // The server's sockets on one epoll set, watched by a single notifier in Qt's event loop. The cost
 // of a turn depends on the sockets that have something to do, not on how many are open; output
-// collects per connection during a turn and leaves in one write.
+// collects per connection during a turn and leaves in one write. Input is taken a bounded piece at
+// a time: a connection with more waiting is served again in the next turn, after the others, so
+// one client streaming as fast as it can never keeps the rest waiting.
 #pragma once
 
 #include <QObject>
@@ -29,14 +31,18 @@ enum class DescriptorKind : std::uint8_t { none, listener, client, closing };
 struct SocketLoopEntry {
     DescriptorKind kind = DescriptorKind::none;
     std::uint32_t generation = 0;
-    bool queued = false;      // waiting in the flush list
-    bool peerEnded = false;   // the peer closed its side or the connection failed
-    bool reported = false;    // the close event has been raised
-    bool shutDown = false;    // our side is shut for writing
+    bool queued = false;       // waiting in the flush list
+    bool ready = false;        // waiting in the list of connections to serve in the next turn
+    bool inputPending = false; // received bytes may be waiting in the kernel
+    bool readFull = false;     // the last read took all it was allowed: more may follow at once
+    bool peerEnded = false;    // the peer closed its side or the connection failed
+    bool reported = false;     // the close event has been raised
+    bool shutDown = false;     // our side is shut for writing
     EpollClientSocket* owner = nullptr;
     EpollListener* listener = nullptr;
     std::string output;
     std::size_t written = 0;
+    std::uint64_t delivered = 0;  // bytes the kernel has taken since the accept
     std::int64_t deadline = 0;  // closing descriptors are freed by then at the latest
 };
 
@@ -49,10 +55,12 @@ public:
     bool accept(RequestId request) override;
     int state() const override;
     std::string remoteAddress() const override { return remote_; }
-    std::string readAll() override;
+    std::string read(std::size_t most) override;
     void send(std::string_view bytes) override;
     void close() override;
+    void abort() override;
     std::size_t pendingOutput() const override;
+    std::uint64_t delivered() const override;
 
 private:
     friend class SocketLoop;
@@ -75,6 +83,7 @@ public:
     void close() override;
     bool isListening() const override { return fd_ >= 0; }
     int localPort() const override { return port_; }
+    std::string requestAddress(RequestId request) const override;
     void reject(RequestId request) override;
 
 private:
@@ -103,6 +112,8 @@ public:
     // Handles the socket events that are already waiting, so that a timer's tick sees every reply
     // that arrived before it, however busy the server was.
     void drainInput();
+    std::size_t closingCount() const { return closingCount_; }
+    bool resetOldestClosing();
 
 private:
     friend class EpollClientSocket;
@@ -115,14 +126,20 @@ private:
     std::uint32_t watch(int fd, Kind kind, std::uint32_t events);
     void forget(int fd);
     void queue(int fd);
+    void markReady(int fd);
     void flushOne(int fd);
     // The server let go of the connection; it is closed once its output is out.
     void release(int fd);
     void finishClosing(int fd);
+    // Ends the connection with a reset, at once.
+    void reset(int fd);
     void pauseAccepting(EpollListener& listener);
 
-    // Handles one batch of waiting socket events; returns how many there were.
+    // One turn: handles a batch of waiting socket events, then serves once each connection with
+    // input left; returns how many events there were.
     int processEvents();
+    // Returns whether a connection read all it was allowed, so that another turn should follow.
+    bool serveReady();
     void clientEvent(int fd, std::uint32_t events);
     void closingEvent(int fd, std::uint32_t events);
     void sweepClosing();
@@ -132,11 +149,14 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
     std::unique_ptr<QTimer> sweeper_;
     std::unique_ptr<QTimer> flushTimer_;
+    std::unique_ptr<QTimer> turnTimer_;  // another turn, as soon as the loop is free
     std::int64_t lastFlush_ = 0;
     std::size_t lastFlushWrites_ = 0;
     std::deque<Entry> entries_;  // by descriptor; a deque keeps references valid as it grows
     std::vector<int> flushList_;
-    std::vector<int> closing_;
+    std::vector<int> ready_;
+    std::deque<std::pair<int, std::uint32_t>> closing_;  // descriptor and generation, oldest first
+    std::size_t closingCount_ = 0;
     std::uint32_t nextGeneration_ = 1;
 };
 
