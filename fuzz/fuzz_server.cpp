@@ -116,8 +116,8 @@ void writeFile(const std::string& path, const std::string& text) {
 
 // Every file a run can write goes, so the next run starts from the same directory.
 void resetData(const std::string& dir) {
-    static const char* const files[] = {"users.txt", "users.txt.lock", "banned.txt", "IPs.txt", "admin.txt", "mods.txt", "Idles.txt",
-                                        "RestrictedChannels.txt", "AllowedChannels.txt", "MMConf.ini"};
+    static const char* const files[] = {"users.txt", "users.txt.lock", "banned.txt", "IPs.txt", "admin.txt", "mods.txt",
+                                        "Idles.txt", "RestrictedChannels.txt", "AllowedChannels.txt", "MMConf.ini"};
     for (const char* name : files) ::unlink((dir + "/" + name).c_str());
     std::error_code ignored;
     std::filesystem::remove_all(dir + "/logs", ignored);
@@ -177,7 +177,8 @@ void seedFiles(const std::string& dir, std::uint8_t flags, Script& script) {
     writeFile(dir + "/admin.txt", "Boss\r\n");
     writeFile(dir + "/mods.txt", "Mod\r\n");
     // Staff rank needs the account's password: "pw" proves it, any other password does not.
-    writeFile(dir + "/users.txt", "Boss:" + murmur::hashPassword("pw") + "\r\nMod:" + murmur::hashPassword("pw") + "\r\n");
+    std::string stored = murmur::hashPassword("pw");
+    writeFile(dir + "/users.txt", "Boss:" + stored + "\r\nMod:" + stored + "\r\n");
     if (flags & 0x01) writeFile(dir + "/banned.txt", "Banned\r\n");
     if (flags & 0x02) writeFile(dir + "/IPs.txt", "10.0.0.9\r\n");
     if (flags & 0x04) {
