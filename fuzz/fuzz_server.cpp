@@ -8,6 +8,7 @@
 // for its own length. Crashes and undefined behaviour are caught by the sanitizers.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include "app/Wiring.h"
 #include "core/Connections.h"
 #include "core/Lifecycle.h"
+#include "core/Membership.h"
 #include "core/Server.h"
 #include "staff/Accounts.h"
 #include "support/FakeHost.h"
@@ -139,6 +141,25 @@ void checkTables(const Server& server, const FakeHost& host) {
     for (const auto& [number, record] : server.users)
         if (number < 0 || number >= count) broken("a user record beyond the socket array");
     if (server.lblUsers.rfind("Total Users: ", 0) != 0) broken("the count label lost its wording");
+    // The indexes of channels, phantoms and names describe the records exactly.
+    std::size_t inChannels = 0, named = 0, phantoms = 0, members = 0, names = 0;
+    for (const auto& [number, record] : server.users) {
+        ++inChannels;
+        const auto& list = murmur::channelMembers(server, record.channel);
+        if (!std::binary_search(list.begin(), list.end(), number)) broken("a record missing from its channel");
+        if (!record.originalName.empty()) {
+            ++named;
+            if (murmur::findUserByName(server, record.originalName) < 0) broken("a name the index does not know");
+        }
+        phantoms += record.isChannelPhantom;
+    }
+    for (const auto& [key, list] : server.channelMembers) members += list.size();
+    for (const auto& [key, list] : server.logonNames) names += list.size();
+    if (members != inChannels || names != named || phantoms != server.channelPhantoms.size()) broken("an index out of step");
+    for (const auto& [key, spelling] : server.channelNames)
+        if (!server.channelMembers.count(key)) broken("the spelling of a channel nobody is in");
+    for (int i = 0; i < std::min(server.firstFree, count); ++i)
+        if (server.sckRecv[static_cast<std::size_t>(i)].socket->state() == murmur::sckClosed) broken("a free socket below the first free");
 }
 
 void checkChatView(const Server& server) {

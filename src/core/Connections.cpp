@@ -33,6 +33,7 @@ void closeSocket(Server& server, ConnectionNumber connection, bool reset) {
     }
     if (reset) slot.socket->abort();
     else slot.socket->close();
+    server.firstFree = std::min<int>(server.firstFree, connection);
     std::string().swap(slot.pending);
     slot.waitingOn.clear();
 }
@@ -82,6 +83,7 @@ void unloadIfHighest(Server& server, ConnectionNumber connection) {
     // The socket may be the one whose event is running: it is freed once the handler is done.
     server.unloadedSockets.push_back(std::move(server.sckRecv.back().socket));
     server.sckRecv.pop_back();
+    server.firstFree = std::min(server.firstFree, socketCount(server));
 }
 
 void dropOverflowingClients(Server& server) {
@@ -107,14 +109,10 @@ void loadClientSocket(Server& server) {
     server.sckRecv.push_back(std::move(slot));
 }
 
-int socketCount(const Server& server) { return static_cast<int>(server.sckRecv.size()); }
-
 int socketState(const Server& server, int connection) {
     ClientSocket* socket = socketAt(server, connection);
     return socket ? socket->state() : sckClosed;
 }
-
-bool isConnected(const Server& server, int connection) { return socketState(server, connection) == sckConnected; }
 
 std::string remoteAddress(const Server& server, int connection) {
     ClientSocket* socket = socketAt(server, connection);
@@ -138,7 +136,7 @@ void acceptConnection(Server& server, RequestId request) {
 
     int count = socketCount(server);
     int chosen = -1;
-    for (int i = 0; i <= count; ++i) {
+    for (int i = std::min(server.firstFree, count); i <= count; ++i) {
         if (i == count) {
             if (count >= maxSockets) break;
             loadClientSocket(server);
@@ -151,6 +149,7 @@ void acceptConnection(Server& server, RequestId request) {
         }
     }
     if (chosen < 0 || !slotOf(server, chosen).socket->accept(request)) return listener.reject(request);
+    server.firstFree = chosen + 1;
     auto number = static_cast<ConnectionNumber>(chosen);
     SocketSlot& slot = slotOf(server, chosen);
     std::int32_t now = server.host.loop().tickCount();

@@ -9,9 +9,13 @@
 
 namespace murmur {
 
-int socketCount(const Server& server);
+// Every send asks these: they stay in the header, where the compiler can fold them in.
+inline int socketCount(const Server& server) { return static_cast<int>(server.sckRecv.size()); }
+inline bool isConnected(const Server& server, int connection) {
+    return connection >= 0 && connection < socketCount(server) &&
+           server.sckRecv[static_cast<std::size_t>(connection)].socket->state() == sckConnected;
+}
 int socketState(const Server& server, int connection);
-bool isConnected(const Server& server, int connection);
 std::string remoteAddress(const Server& server, int connection);
 
 // Adds a socket at the end of the array.

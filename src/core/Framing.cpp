@@ -12,9 +12,10 @@ constexpr const char* kPoorClient = "A poorly developed client has attempted to 
 
 std::string latestClientText() { return std::string("See ") + branding::clientPageAddress + " for the latest client."; }
 
-// The slot of a connected socket, or null: nothing is sent to a socket in any other state.
-SocketSlot* connectedSlot(Server& server, int connection) {
-    if (!isConnected(server, connection)) return nullptr;
+// The slot of the connection, or null beyond the array. A socket in any state but connected takes
+// nothing, and says so by reporting nothing unsent.
+SocketSlot* slotOf(Server& server, int connection) {
+    if (connection < 0 || connection >= socketCount(server)) return nullptr;
     return &server.sckRecv[static_cast<std::size_t>(connection)];
 }
 
@@ -55,10 +56,9 @@ void holdSenderFor(Server& server, const SocketSlot& receiver, int connection) {
     }
 }
 
-inline void queueFrame(Server& server, SocketSlot& slot, int connection, std::string_view frame) {
+inline void queueFrame(Server& server, SocketSlot& slot, int connection, std::string_view frame, bool shared) {
     if (slot.overflowing) return;
-    slot.socket->send(frame);
-    std::size_t unsent = slot.socket->pendingOutput();
+    std::size_t unsent = shared ? slot.socket->sendShared(frame) : slot.socket->send(frame);
     if (unsent > outputHighWater || unsent > server.limits.sendLimit) [[unlikely]]
         queueIsHigh(server, slot, connection, unsent);
 }
@@ -117,16 +117,21 @@ std::string framePacket(std::uint8_t id, std::string_view payload) {
     return frame;
 }
 
-void sendFrame(Server& server, int connection, std::string_view frame) {
-    if (SocketSlot* slot = connectedSlot(server, connection)) queueFrame(server, *slot, connection, frame);
+SharedFrame shareFrame(Server& server, std::uint8_t id, std::string_view payload) {
+    return {server.host.loop().share(framePacket(id, payload))};
+}
+
+void sendFrame(Server& server, int connection, SharedFrame frame) {
+    if (SocketSlot* slot = slotOf(server, connection)) queueFrame(server, *slot, connection, frame.bytes, true);
 }
 
 void sendPacket(Server& server, std::uint8_t id, int connection, std::string_view payload) {
-    if (SocketSlot* slot = connectedSlot(server, connection)) queueFrame(server, *slot, connection, framePacket(id, payload));
+    if (!isConnected(server, connection)) return;
+    queueFrame(server, *slotOf(server, connection), connection, framePacket(id, payload), false);
 }
 
 void sendToAllConnected(Server& server, std::uint8_t id, std::string_view payload, int except) {
-    std::string frame = framePacket(id, payload);
+    SharedFrame frame = shareFrame(server, id, payload);
     int count = socketCount(server);
     for (int i = 0; i < count; ++i)
         if (i != except) sendFrame(server, i, frame);
@@ -138,7 +143,7 @@ void sendRefusalText(Server& server, int connection, std::string_view text) {
     bytes += text;
     bytes.push_back('\0');
     bytes.push_back('0');
-    sendFrame(server, connection, bytes);
+    if (SocketSlot* slot = slotOf(server, connection)) queueFrame(server, *slot, connection, bytes, false);
 }
 
 void refuseClient(Server& server, ConnectionNumber connection) {

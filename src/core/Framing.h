@@ -48,11 +48,19 @@ enum class FrameResult {
 FrameResult takeFrame(std::string_view& input, Frame& frame, std::size_t mostPayload = maxPayloadLength);
 
 std::string framePacket(std::uint8_t id, std::string_view payload);
-// The ways out: a packet framed for one connection, or a frame made once and sent to several.
-// A socket that is not connected gets nothing; a client whose unsent output passes the send limit
-// gets nothing more and is dropped after the handler.
+
+// A frame for many connections, made once: the host keeps one copy, and each connection's output
+// refers to it until it has been written.
+struct SharedFrame {
+    std::string_view bytes;
+};
+SharedFrame shareFrame(Server& server, std::uint8_t id, std::string_view payload);
+
+// The ways out: a packet framed for one connection, or a shared frame to one of many. A socket
+// that is not connected gets nothing; a client whose unsent output passes the send limit gets
+// nothing more and is dropped after the handler.
 void sendPacket(Server& server, std::uint8_t id, int connection, std::string_view payload);
-void sendFrame(Server& server, int connection, std::string_view frame);
+void sendFrame(Server& server, int connection, SharedFrame frame);
 // To every connected socket but one (none when except is -1).
 void sendToAllConnected(Server& server, std::uint8_t id, std::string_view payload, int except = -1);
 // The unframed refusal text: 0x03, the text, NUL, "0".

@@ -1,15 +1,10 @@
 #include "core/Lookups.h"
 
+#include "core/Membership.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
 
 namespace murmur {
-
-int findUserByName(const Server& server, std::string_view name) {
-    for (const auto& [number, record] : server.users)
-        if (codepage::equalsNoCase(record.originalName, name)) return number;
-    return -1;
-}
 
 clsUserData* findRecordByName(Server& server, std::string_view name) {
     int number = findUserByName(server, name);

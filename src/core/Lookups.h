@@ -5,13 +5,11 @@
 #include <string_view>
 #include <vector>
 
+#include "core/Membership.h"
 #include "core/Server.h"
 
 namespace murmur {
 
-// The first record in table order whose logon name equals the name without regard to case; -1
-// when there is none.
-int findUserByName(const Server& server, std::string_view name);
 clsUserData* findRecordByName(Server& server, std::string_view name);
 // Whether the name a client states in a packet is its own logon name (letter case aside). The
 // server acts under the name it knows; a packet stating anyone else's is not the sender's to send.

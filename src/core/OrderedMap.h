@@ -3,6 +3,7 @@
 // remove entries go over keys() taken before the walk.
 #pragma once
 
+#include <cstdint>
 #include <list>
 #include <unordered_map>
 #include <utility>
@@ -21,28 +22,33 @@ public:
 
     Value* find(const Key& key) {
         auto it = index_.find(key);
-        return it == index_.end() ? nullptr : &it->second->second;
+        return it == index_.end() ? nullptr : &it->second.entry->second;
     }
     const Value* find(const Key& key) const {
         auto it = index_.find(key);
-        return it == index_.end() ? nullptr : &it->second->second;
+        return it == index_.end() ? nullptr : &it->second.entry->second;
+    }
+    // The key's place in the table: a key put in later has a larger one.
+    std::uint64_t order(const Key& key) const {
+        auto it = index_.find(key);
+        return it == index_.end() ? ~std::uint64_t{0} : it->second.order;
     }
 
     Value& put(const Key& key, Value value) {
         auto it = index_.find(key);
         if (it != index_.end()) {
-            it->second->second = std::move(value);
-            return it->second->second;
+            it->second.entry->second = std::move(value);
+            return it->second.entry->second;
         }
         entries_.emplace_back(key, std::move(value));
-        index_.emplace(key, std::prev(entries_.end()));
+        index_.emplace(key, Slot{std::prev(entries_.end()), nextOrder_++});
         return entries_.back().second;
     }
 
     bool remove(const Key& key) {
         auto it = index_.find(key);
         if (it == index_.end()) return false;
-        entries_.erase(it->second);
+        entries_.erase(it->second.entry);
         index_.erase(it);
         return true;
     }
@@ -65,8 +71,13 @@ public:
     auto end() const { return entries_.end(); }
 
 private:
+    struct Slot {
+        typename std::list<Entry>::iterator entry;
+        std::uint64_t order;
+    };
     std::list<Entry> entries_;
-    std::unordered_map<Key, typename std::list<Entry>::iterator> index_;
+    std::unordered_map<Key, Slot> index_;
+    std::uint64_t nextOrder_ = 0;
 };
 
 }  // namespace murmur

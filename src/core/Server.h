@@ -90,6 +90,8 @@ struct Server {
 
     OrderedMap<ConnectionNumber, clsUserData> users;
     std::vector<SocketSlot> sckRecv;  // never has gaps; element 0 always exists
+    // No socket below this one is free: an accept looks for the first closed socket from here.
+    int firstFree = 0;
     std::vector<std::string> lstUsers;
     std::string lblUsers;
     ChatView rtbChat;
@@ -98,10 +100,14 @@ struct Server {
     std::unordered_set<std::string> globalFilter;
     // Lower-cased channel name to the names banned from it, joined by ", ".
     std::unordered_map<std::string, std::string> channelBans;
-    // Lower-cased channel name to the spelling its first user gave it, and to the number of
-    // records in it; both forget a channel when its last member leaves.
+    // Lower-cased channel name to the spelling its first user gave it, and to the connections
+    // whose records are in it, ascending; both forget a channel when its last member leaves.
     std::unordered_map<std::string, std::string> channelNames;
-    std::unordered_map<std::string, int> channelMembers;
+    std::unordered_map<std::string, std::vector<ConnectionNumber>> channelMembers;
+    // Connections of users who hear every channel, ascending.
+    std::vector<ConnectionNumber> channelPhantoms;
+    // Lower-cased logon name to the connections whose records hold it.
+    std::unordered_map<std::string, std::vector<ConnectionNumber>> logonNames;
     std::vector<std::string> restrictedChannels;
     std::vector<std::string> allowedChannels;
     // Queue sharers that have had their turn in this round.

@@ -17,7 +17,7 @@ constexpr std::int16_t kRepliesNeeded = 3;
 }  // namespace
 
 void keepAliveTick(Server& server) {
-    std::string ping = framePacket(out::pktKeepAlive, "");
+    SharedFrame ping = shareFrame(server, out::pktKeepAlive, "");
     for (int n = 0; n < socketCount(server); ++n) {
         clsUserData* record = server.users.find(static_cast<ConnectionNumber>(n));
         if (!record || !record->hasLoggedIn || !isConnected(server, n)) continue;

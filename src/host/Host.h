@@ -39,7 +39,11 @@ public:
     virtual std::string remoteAddress() const = 0;  // dotted form, as the peer was accepted
     // At most that many of the bytes received; fewer when fewer are there.
     virtual std::string read(std::size_t most) = 0;
-    virtual void send(std::string_view bytes) = 0;
+    // Queues the bytes when the socket is connected; returns the unsent output after it (0 when the
+    // socket is not connected), which every send must look at.
+    virtual std::size_t send(std::string_view bytes) = 0;
+    // A frame that EventLoop::share returned: the socket may keep a reference instead of a copy.
+    virtual std::size_t sendShared(std::string_view frame) { return send(frame); }
     // Graceful: output already sent goes out before the connection ends. The state is closed at
     // once, so the socket is free for the next accept. A second close does nothing.
     virtual void close() = 0;
@@ -104,6 +108,9 @@ public:
     // connections that cannot be served any more are dropped there, never in the middle of a walk
     // over connections, and sockets taken out of the array are freed.
     virtual void setAfterHandlers(std::function<void()> work) = 0;
+    // One copy of a frame that goes to many connections; what it returns stays valid until the
+    // output of the running handler has been written, and is handed to ClientSocket::sendShared.
+    virtual std::string_view share(std::string_view frame) = 0;
     // Connections the server has closed whose last output is still going out: each holds a
     // descriptor until its peer has taken the output or a while has passed.
     virtual std::size_t closingConnections() const = 0;

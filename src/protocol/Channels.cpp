@@ -31,9 +31,9 @@ bool isRestricted(const Server& server, std::string_view channel) {
 }
 
 // Every other record in the channel whose socket is connected gets the frame.
-void tellChannel(Server& server, ConnectionNumber self, std::string_view channel, std::string_view frame) {
-    for (const auto& [number, record] : server.users)
-        if (number != self && codepage::equalsNoCase(record.channel, channel)) sendFrame(server, number, frame);
+void tellChannel(Server& server, ConnectionNumber self, std::string_view channel, SharedFrame frame) {
+    for (ConnectionNumber number : channelMembers(server, channel))
+        if (number != self) sendFrame(server, number, frame);
 }
 
 }  // namespace
@@ -68,12 +68,12 @@ void handleJoinChannel(Server& server, ConnectionNumber connection, clsUserData&
         if (isRestricted(server, requested)) return sendNotice(server, connection, kRestricted, NoticeKind::refusal);
     }
 
-    tellChannel(server, connection, previous, framePacket(out::pktUserLeftChannel, listName));
+    tellChannel(server, connection, previous, shareFrame(server, out::pktUserLeftChannel, listName));
     auto spelling = server.channelNames.find(key);
     if (spelling == server.channelNames.end()) server.channelNames.emplace(key, requested);
     else requested = spelling->second;
-    enterChannel(server, joiner, requested);
-    tellChannel(server, connection, requested, framePacket(out::pktUserJoinedChannel, listName));
+    enterChannel(server, connection, joiner, requested);
+    tellChannel(server, connection, requested, shareFrame(server, out::pktUserJoinedChannel, listName));
 
     addChat(server, {{colour::yellow, name},
                      {colour::white, " has joined the channel "},

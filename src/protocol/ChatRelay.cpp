@@ -33,7 +33,7 @@ void handleChat(Server& server, ConnectionNumber connection, clsUserData& sender
     if (codepage::equalsNoCase(channel, texts::voidChannel)) return;
 
     if (server.globalFilter.count(codepage::toLower(name))) {
-        std::string copy = framePacket(out::pktChat, joinFields({"(Muted) " + name, text}));
+        SharedFrame copy = shareFrame(server, out::pktChat, joinFields({"(Muted) " + name, text}));
         for (int i = 0; i < socketCount(server); ++i) {
             const clsUserData* record = server.users.find(static_cast<ConnectionNumber>(i));
             if (i != connection && record && (record->authString == "admin" || record->authString == "moderator"))
@@ -58,16 +58,27 @@ void handleChat(Server& server, ConnectionNumber connection, clsUserData& sender
                      {colour::yellow, ")> "},
                      {colour::white, std::string(text)}});
 
-    bool anyoneElse = channelMemberCount(server, channel) > 1;
-
-    std::string line = framePacket(out::pktChat, joinFields({display, text}));
-    std::string phantomCopy = framePacket(out::pktChat, joinFields({"(" + channel + ") " + display, text}));
+    // The channel's members and the phantoms, each in ascending connection order, walked as one.
+    const std::vector<ConnectionNumber>& members = channelMembers(server, channel);
+    const std::vector<ConnectionNumber>& phantoms = server.channelPhantoms;
+    bool anyoneElse = members.size() > 1;
     if (!anyoneElse) sendNotice(server, connection, kNoOneHears, NoticeKind::information);
-    for (int i = 0; i < socketCount(server); ++i) {
-        const clsUserData* record = server.users.find(static_cast<ConnectionNumber>(i));
-        if (i == connection || !record) continue;
-        if (anyoneElse && codepage::equalsNoCase(record->channel, channel)) sendFrame(server, i, line);
-        else if (record->isChannelPhantom) sendFrame(server, i, phantomCopy);
+    SharedFrame line = anyoneElse ? shareFrame(server, out::pktChat, joinFields({display, text})) : SharedFrame{};
+    SharedFrame phantomCopy;
+    if (!phantoms.empty()) phantomCopy = shareFrame(server, out::pktChat, joinFields({"(" + channel + ") " + display, text}));
+    if (phantoms.empty()) {
+        if (anyoneElse)
+            for (ConnectionNumber member : members)
+                if (member != connection) sendFrame(server, member, line);
+        return;
+    }
+    std::size_t m = anyoneElse ? 0 : members.size(), p = 0;
+    while (m < members.size() || p < phantoms.size()) {
+        bool member = p == phantoms.size() || (m < members.size() && members[m] <= phantoms[p]);
+        ConnectionNumber next = member ? members[m] : phantoms[p];
+        if (member && p < phantoms.size() && phantoms[p] == next) ++p;  // a phantom in the channel hears it once
+        member ? ++m : ++p;
+        if (next != connection) sendFrame(server, next, member ? line : phantomCopy);
     }
 }
 

@@ -153,15 +153,14 @@ void accept(Server& server, ConnectionNumber connection, clsUserData& record, st
     sendPacket(server, out::pktJoinResult, connection, joinFields({texts::mainChannel, "success"}));
     std::string pingText = std::to_string(ping);
     sendToAllConnected(server, out::pktUserLoggedOn, joinFields({listName, productCode, pingText}), connection);
-    std::string joined = framePacket(out::pktUserJoinedChannel, listName);
-    for (const auto& [number, record] : server.users)
-        if (codepage::equalsNoCase(record.channel, texts::mainChannel)) sendFrame(server, number, joined);
+    SharedFrame joined = shareFrame(server, out::pktUserJoinedChannel, listName);
+    for (ConnectionNumber number : channelMembers(server, texts::mainChannel)) sendFrame(server, number, joined);
     addToUserList(server, listName);
     refreshCountLabel(server);
 
-    enterChannel(server, record, texts::mainChannel);
+    enterChannel(server, connection, record, texts::mainChannel);
     record.authString = rank.name;
-    record.originalName = std::string(name);
+    nameRecord(server, connection, record, std::string(name));
     record.isQueueSharing = code == kQueueSharingProduct;
     record.listName = listName;
     record.flags = std::to_string(rank.code);

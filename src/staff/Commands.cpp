@@ -5,6 +5,7 @@
 #include "core/ChatView.h"
 #include "core/Connections.h"
 #include "core/Lookups.h"
+#include "core/Membership.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
 #include "staff/CommandCall.h"
@@ -117,7 +118,8 @@ void finger(const CommandCall& call) {
 
 void channelPhantom(const CommandCall& call) {
     bool on = call.target() == "on";
-    if (clsUserData* caller = call.callerRecord()) caller->isChannelPhantom = on;
+    if (clsUserData* caller = call.callerRecord())
+        setChannelPhantom(call.server, static_cast<ConnectionNumber>(call.callerConnection), *caller, on);
     call.reply(on ? kPhantomOn : kPhantomOff, NoticeKind::information);
 }
 

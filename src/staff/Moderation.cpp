@@ -19,20 +19,15 @@ constexpr const char* kNoMovingStaff = "The move command may not be used on staf
 
 // A notice of kind "1" to every connected client in the channel.
 void noticeToChannel(Server& server, std::string_view channel, std::string_view text) {
-    std::string frame = framePacket(out::pktNotice, joinFields({text, "1"}));
-    for (int i = 0; i < socketCount(server); ++i) {
-        const clsUserData* record = server.users.find(static_cast<ConnectionNumber>(i));
-        if (record && codepage::equalsNoCase(record->channel, channel)) sendFrame(server, i, frame);
-    }
+    SharedFrame frame = shareFrame(server, out::pktNotice, joinFields({text, "1"}));
+    for (ConnectionNumber number : channelMembers(server, channel)) sendFrame(server, number, frame);
 }
 
 // Every other connection with a record in the channel learns that the user left it.
 void leftChannel(Server& server, ConnectionNumber who, std::string_view listName, std::string_view channel) {
-    std::string frame = framePacket(out::pktUserLeftChannel, listName);
-    for (int i = 0; i < socketCount(server); ++i) {
-        const clsUserData* record = server.users.find(static_cast<ConnectionNumber>(i));
-        if (i != who && record && codepage::equalsNoCase(record->channel, channel)) sendFrame(server, i, frame);
-    }
+    SharedFrame frame = shareFrame(server, out::pktUserLeftChannel, listName);
+    for (ConnectionNumber number : channelMembers(server, channel))
+        if (number != who) sendFrame(server, number, frame);
 }
 
 }  // namespace
@@ -79,7 +74,7 @@ void kickOrBan(CommandCall& call) {
     victim = server.users.find(targetNumber);
     if (!victim) return;
     std::string oldChannel = victim->channel;
-    enterChannel(server, *victim, texts::voidChannel);
+    enterChannel(server, targetNumber, *victim, texts::voidChannel);
     sendPacket(server, out::pktJoinResult, targetNumber, joinFields({texts::voidChannel, "success"}));
     leftChannel(server, targetNumber, listName, oldChannel);
 }
@@ -120,7 +115,7 @@ void move(const CommandCall& call) {
     sendToAllConnected(server, out::pktNotice,
                        joinFields({listName + " was moved to the channel " + channel + " by " + call.callerName, "1"}),
                        targetNumber);
-    enterChannel(server, *moved, channel);
+    enterChannel(server, targetNumber, *moved, channel);
     sendPacket(server, out::pktJoinResult, targetNumber, joinFields({channel, "success"}));
     server.host.loop().yield();
 

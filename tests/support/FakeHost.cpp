@@ -30,12 +30,18 @@ std::string FakeSocket::read(std::size_t most) {
     return out;
 }
 
-void FakeSocket::send(std::string_view bytes) {
-    if (state_ != sckConnected) return;
+std::size_t FakeSocket::send(std::string_view bytes) {
+    if (state_ != sckConnected) return 0;
     if (reading) taken += bytes.size();
     else unsent += bytes.size();
     sent += bytes;
     host_.events.push_back("send " + std::to_string(id_));
+    return unsent;
+}
+
+std::size_t FakeSocket::sendShared(std::string_view frame) {
+    if (state_ == sckConnected) ++sharedSends;
+    return send(frame);
 }
 
 void FakeSocket::close() {
@@ -134,9 +140,13 @@ void FakeHost::runHandler(const std::function<void()>& handler) {
         ~Leave() { --depth; }
     } leave{depth_};
     handler();
-    if (depth_ > 1 || !afterHandlers_) return;
-    afterHandlers_();
+    if (depth_ > 1) return;
+    if (afterHandlers_) afterHandlers_();
+    // The output has been written: shared frames are let go, as the real host does.
+    shared_.clear();
 }
+
+std::string_view FakeHost::share(std::string_view frame) { return shared_.emplace_back(frame); }
 
 bool FakeHost::resetOldestClosing() {
     if (closing == 0) return false;

@@ -26,7 +26,8 @@ public:
     int state() const override { return state_; }
     std::string remoteAddress() const override { return remote_; }
     std::string read(std::size_t most) override;
-    void send(std::string_view bytes) override;
+    std::size_t send(std::string_view bytes) override;
+    std::size_t sendShared(std::string_view frame) override;
     void close() override;
     void abort() override;
     std::size_t pendingOutput() const override { return unsent; }
@@ -47,6 +48,7 @@ public:
     std::string sent;  // everything ever sent on this socket object
     int closes = 0;    // graceful closes made by the server
     int resets = 0;    // abortive closes made by the server
+    int sharedSends = 0;  // frames that came as references to a shared copy
     // A peer that does not read: what is sent while this is off stays unsent.
     bool reading = true;
     std::size_t unsent = 0;
@@ -127,6 +129,7 @@ public:
     // of this host runs through it.
     void runHandler(const std::function<void()>& handler) override;
     void setAfterHandlers(std::function<void()> work) override { afterHandlers_ = std::move(work); }
+    std::string_view share(std::string_view frame) override;
     std::size_t closingConnections() const override { return closing; }
     bool resetOldestClosing() override;
 
@@ -161,6 +164,7 @@ private:
     int depth_ = 0;
     std::vector<FakeSocket*> live_;
     std::vector<std::pair<FakeSocket*, std::shared_ptr<bool>>> ready_;
+    std::deque<std::string> shared_;  // frames shared in the running handler
     FakeSocket* lastAccepted_ = nullptr;
     std::map<RequestId, std::string> pending_;
     RequestId nextRequest_ = 100;

@@ -6,6 +6,7 @@
 
 #include "core/Branding.h"
 #include "core/Connections.h"
+#include "core/Membership.h"
 #include "support/ServerFixture.h"
 
 namespace murmur::test {
@@ -79,7 +80,7 @@ TEST_F(ChatTest, AChannelIsForgottenWhenItsLastMemberLeavesByAnyPath) {
     host.runHandler([&] { server->consoleHandler("/move carol Elsewhere"); });
     socket(bob).peerCloses();
     EXPECT_TRUE(server->channelNames.empty());
-    EXPECT_EQ(server->channelMembers, (std::unordered_map<std::string, int>{{"elsewhere", 1}}));
+    EXPECT_EQ(server->channelMembers, (std::unordered_map<std::string, std::vector<ConnectionNumber>>{{"elsewhere", {1}}}));
     socket(carol).peerCloses();
     EXPECT_TRUE(server->channelMembers.empty());
 }
@@ -165,7 +166,7 @@ TEST_F(ChatTest, RanksPrefixTheSendersNamePhantomsHearEveryChannelAndStaffHearTh
 
     moveTo(mo, "Lobby");
     moveTo(dan, "Side");
-    server->users.find(static_cast<ConnectionNumber>(mo))->isChannelPhantom = true;
+    setChannelPhantom(*server, static_cast<ConnectionNumber>(mo), *server->users.find(static_cast<ConnectionNumber>(mo)), true);
     say(alice, "alice", "hello");
     say(dan, "dan", "anyone?");
     EXPECT_EQ(received(mo), (Packets{packet(2, {"(Main) %alice", "hello"}), packet(2, {"(Side) dan", "anyone?"})}));
@@ -187,7 +188,7 @@ TEST_F(ChatTest, RanksPrefixTheSendersNamePhantomsHearEveryChannelAndStaffHearTh
 
 TEST_F(ChatTest, AWhisperGoesToTheFirstConnectedHolderOfTheName) {
     int a = logOn("alice"), b = logOn("bob"), c = logOn("carol");
-    server->users.find(static_cast<ConnectionNumber>(c))->originalName = "Bob";
+    nameRecord(*server, static_cast<ConnectionNumber>(c), *server->users.find(static_cast<ConnectionNumber>(c)), "Bob");
     server->globalFilter.insert("alice");
     auto whisper = [&](const std::vector<std::string>& parts) { deliver(a, frame(14, fields(parts))); };
     for (const char* stated : {"Santa", "bob", "%alice", ""}) whisper({stated, "BOB", "psst"});
@@ -214,7 +215,7 @@ TEST_F(ChatTest, UserQuestionsAreAnsweredFromTheRecordsAndTheList) {
     int b = logOn("bob");
     connect();
     deliver(a, frame(12, fields({"alice", "LOBBY"})));
-    server->users.find(static_cast<ConnectionNumber>(b))->channel = "lobby";
+    enterChannel(*server, static_cast<ConnectionNumber>(b), *server->users.find(static_cast<ConnectionNumber>(b)), "lobby");
     server->lstUsers = {"%Alice", "@bob", "Ca@r%ol", "carol"};
     forgetTraffic();
     for (const std::string& name : {std::string("ALICE"), fields({"alice", "x"}), std::string(), std::string("bob")})
@@ -245,7 +246,7 @@ TEST_F(ChatTest, GameQueriesReachEveryHolderOfTheTargetNameAndUnreadableOnesEndT
     }
     EXPECT_EQ(lastLine().pieces[1], (ChatPiece{colour::green, "Tic-Tac-Toe Query: resign from alice to bob len: 3"}));
 
-    server->users.find(static_cast<ConnectionNumber>(c))->originalName = "BOB";
+    nameRecord(*server, static_cast<ConnectionNumber>(c), *server->users.find(static_cast<ConnectionNumber>(c)), "BOB");
     query(c, {"resign", "bob"});
     EXPECT_EQ(traffic(), (Traffic{{b, {packet(8, {"resign", "BOB"})}}, {c, {packet(8, {"resign", "BOB"})}}}));
     query(a, {"board move", "zed"});  // nobody holds it: no answer, and no argument needed

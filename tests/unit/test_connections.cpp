@@ -12,6 +12,7 @@
 
 #include "core/Connections.h"
 #include "core/Framing.h"
+#include "core/Membership.h"
 #include "protocol/Guesses.h"
 #include "protocol/Logon.h"
 #include "staff/Accounts.h"
@@ -416,8 +417,8 @@ TEST_F(LogonTest, AcceptanceTellsTheUserTheOperatorAndEveryoneElse) {
     int alice = logOn("alice");
     int carl = logOn("carl");
     int stale = logOn("BOB");
-    server->users.find(static_cast<ConnectionNumber>(alice))->channel = "mAIN";
-    server->users.find(static_cast<ConnectionNumber>(carl))->channel = "Lobby";
+    enterChannel(*server, static_cast<ConnectionNumber>(alice), *server->users.find(static_cast<ConnectionNumber>(alice)), "mAIN");
+    enterChannel(*server, static_cast<ConnectionNumber>(carl), *server->users.find(static_cast<ConnectionNumber>(carl)), "Lobby");
     int waiting = connect("10.0.0.3");
     host.ticks = 2000;
     int bob = connect("10.0.0.7");

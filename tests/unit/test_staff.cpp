@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/Connections.h"
+#include "core/Membership.h"
 #include "staff/Commands.h"
 #include "staff/Console.h"
 #include "staff/Pattern.h"
@@ -88,7 +89,8 @@ TEST_F(StaffTest, FingerChannelPhantomAndBroadcast) {
     enum { alice, mo, bob, stranger };
     cast({"alice", "mo", "bob"});
     clsUserData& other = *server->users.find(stranger);  // the same name in other letters
-    other.originalName = other.listName = "Bob";
+    nameRecord(*server, stranger, other, "Bob");
+    other.listName = "Bob";
     other.IP = "10.9.9.9";
     EXPECT_EQ(type(mo, "/finger BOB"), (Packets{notice("bob is using an IP address of 10.0.0.3"),
                                                 notice("Bob is using an IP address of 10.9.9.9")}));

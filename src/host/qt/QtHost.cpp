@@ -88,6 +88,8 @@ void QtHost::yield() {
     if (depth_ == 0) sockets_->flushSoon();
 }
 
+std::string_view QtHost::share(std::string_view frame) { return sockets_->share(frame); }
+
 std::size_t QtHost::closingConnections() const { return sockets_->closingCount(); }
 
 bool QtHost::resetOldestClosing() { return sockets_->resetOldestClosing(); }

@@ -33,6 +33,7 @@ private:
     void yield() override;
     std::int32_t tickCount() const override;
     void setAfterHandlers(std::function<void()> work) override { afterHandlers_ = std::move(work); }
+    std::string_view share(std::string_view frame) override;
     std::size_t closingConnections() const override;
     bool resetOldestClosing() override;
     LocalTime now() const override;

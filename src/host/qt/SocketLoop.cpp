@@ -11,6 +11,7 @@
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace murmur {
@@ -34,8 +35,10 @@ constexpr int kAcceptsPerTurn = 256;
 // The kernel's share of a connection's unsent output. Left to itself it grows to megabytes for a
 // client that does not read, where the send limit could not see it.
 constexpr int kKernelSendBuffer = 128 * 1024;
-// Output buffers that grew large for a burst are given back once they are empty.
-constexpr std::size_t kKeptCapacity = 16384;
+// Shared frames are copied into chunks of this size (a larger frame gets a chunk of its own).
+constexpr std::size_t kArenaChunk = 64 * 1024;
+// Pieces written by one call; more wait for the next.
+constexpr std::size_t kPiecesPerWrite = 256;
 
 std::int64_t nowMs() {
     timespec ts{};
@@ -132,16 +135,23 @@ std::string EpollClientSocket::read(std::size_t most) {
     return data;
 }
 
-void EpollClientSocket::send(std::string_view bytes) {
-    if (fd_ < 0) return;
+std::size_t EpollClientSocket::send(std::string_view bytes) {
+    if (fd_ < 0 || entry_->reported) return 0;
     SocketLoop::Entry& e = *entry_;
-    if (e.reported) return;
-    if (e.written > kKeptCapacity && e.written * 2 > e.output.size()) {
-        e.output.erase(0, e.written);
-        e.written = 0;
-    }
-    e.output.append(bytes);
-    loop_.queue(fd_);
+    if (bytes.empty()) return e.unsent;
+    e.own.append(bytes);
+    loop_.addPiece(e, nullptr, bytes.size());
+    loop_.queue(fd_, e);
+    return e.unsent;
+}
+
+std::size_t EpollClientSocket::sendShared(std::string_view frame) {
+    if (fd_ < 0 || entry_->reported) return 0;
+    SocketLoop::Entry& e = *entry_;
+    if (frame.empty()) return e.unsent;
+    loop_.addPiece(e, frame.data(), frame.size());
+    loop_.queue(fd_, e);
+    return e.unsent;
 }
 
 void EpollClientSocket::close() {
@@ -160,10 +170,7 @@ void EpollClientSocket::abort() {
     loop_.reset(fd);
 }
 
-std::size_t EpollClientSocket::pendingOutput() const {
-    if (fd_ < 0) return 0;
-    return entry_->output.size() - entry_->written;
-}
+std::size_t EpollClientSocket::pendingOutput() const { return fd_ < 0 ? 0 : entry_->unsent; }
 
 std::uint64_t EpollClientSocket::delivered() const { return fd_ < 0 ? 0 : entry_->delivered; }
 
@@ -303,11 +310,12 @@ void SocketLoop::forget(int fd) {
     entry(fd) = Entry{};
 }
 
-void SocketLoop::queue(int fd) {
-    Entry& e = entry(fd);
-    if (e.queued) return;
-    e.queued = true;
-    flushList_.push_back(fd);
+void SocketLoop::appendPiece(Entry& e, const char* shared, std::size_t size) {
+    auto index = static_cast<std::uint32_t>(pool_.size());
+    pool_.push_back({shared, static_cast<std::uint32_t>(size), noPiece});
+    if (e.tail == noPiece) e.head = index;
+    else pool_[e.tail].next = index;
+    e.tail = index;
 }
 
 void SocketLoop::markReady(int fd) {
@@ -345,6 +353,18 @@ bool SocketLoop::resetOldestClosing() {
     return false;
 }
 
+std::string_view SocketLoop::share(std::string_view frame) {
+    if (arenaUsed_ + frame.size() > arenaSize_) {
+        arenaSize_ = std::max(kArenaChunk, frame.size());
+        arena_.push_back(std::make_unique<char[]>(arenaSize_));
+        arenaUsed_ = 0;
+    }
+    char* at = arena_.back().get() + arenaUsed_;
+    std::memcpy(at, frame.data(), frame.size());
+    arenaUsed_ += frame.size();
+    return {at, frame.size()};
+}
+
 void SocketLoop::flush() {
     lastFlush_ = nowMs();
     flushTimer_->stop();
@@ -353,29 +373,103 @@ void SocketLoop::flush() {
     lastFlushWrites_ = due.size();
     for (int fd : due)
         if (entry(fd).queued) flushOne(fd);
+    // Nobody refers to the arena or the pool any more: every connection with output was flushed, and
+    // kept a copy of what it could not write. The first chunk stays for the next turn.
+    pool_.clear();
+    if (arena_.size() > 1 || arenaSize_ != kArenaChunk) arena_.clear();
+    if (arena_.empty()) {
+        arena_.push_back(std::make_unique<char[]>(kArenaChunk));
+        arenaSize_ = kArenaChunk;
+    }
+    arenaUsed_ = 0;
     // Output that left may be what a held-back client was waiting for.
     if (!ready_.empty() && !turnTimer_->isActive()) turnTimer_->start();
+}
+
+void SocketLoop::keepUnsent(Entry& e) {
+    bool anyShared = false;
+    for (std::uint32_t at = e.head; at != noPiece && !anyShared; at = pool_[at].next) anyShared = pool_[at].shared;
+    if (anyShared) {
+        std::string kept;
+        kept.reserve(e.unsent);
+        std::size_t ownAt = e.ownWritten;
+        kept.append(e.own, ownAt, e.leftover);
+        ownAt += e.leftover;
+        for (std::uint32_t at = e.head; at != noPiece; at = pool_[at].next) {
+            const OutputPiece& piece = pool_[at];
+            if (piece.shared) {
+                kept.append(piece.shared, piece.size);
+            } else {
+                kept.append(e.own, ownAt, piece.size);
+                ownAt += piece.size;
+            }
+        }
+        e.own.swap(kept);
+    } else {
+        e.own.erase(0, e.ownWritten);
+    }
+    e.ownWritten = 0;
+    e.leftover = e.unsent;
+    e.head = e.tail = noPiece;
 }
 
 void SocketLoop::flushOne(int fd) {
     Entry& e = entry(fd);
     e.queued = false;
-    while (e.written < e.output.size()) {
-        ssize_t n = ::send(fd, e.output.data() + e.written, e.output.size() - e.written, MSG_NOSIGNAL);
-        if (n > 0) {
-            e.written += static_cast<std::size_t>(n);
-            e.delivered += static_cast<std::uint64_t>(n);
-            continue;
+    iovec iov[kPiecesPerWrite];
+    while (e.unsent > 0) {
+        std::size_t count = 0, ownAt = e.ownWritten;
+        if (e.leftover > 0) {
+            iov[count++] = {e.own.data() + ownAt, e.leftover};
+            ownAt += e.leftover;
         }
+        for (std::uint32_t at = e.head; at != noPiece && count < kPiecesPerWrite; at = pool_[at].next) {
+            const OutputPiece& piece = pool_[at];
+            const char* data = piece.shared;
+            if (!data) {
+                data = e.own.data() + ownAt;
+                ownAt += piece.size;
+            }
+            iov[count++] = {const_cast<char*>(data), piece.size};
+        }
+        msghdr message{};
+        message.msg_iov = iov;
+        message.msg_iovlen = count;
+        ssize_t n = ::sendmsg(fd, &message, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EAGAIN) return;  // the peer's window is full; EPOLLOUT brings us back
-        // The peer is gone: nothing more can be delivered.
-        e.peerEnded = true;
-        e.written = e.output.size();
+        if (n < 0 && errno == EAGAIN) {
+            keepUnsent(e);  // the peer's window is full; EPOLLOUT brings us back
+            return;
+        }
+        if (n <= 0) {
+            // The peer is gone: nothing more can be delivered.
+            e.peerEnded = true;
+            e.unsent = 0;
+            break;
+        }
+        auto written = static_cast<std::size_t>(n);
+        e.delivered += written;
+        e.unsent -= written;
+        std::size_t take = std::min(written, e.leftover);
+        e.leftover -= take;
+        e.ownWritten += take;
+        written -= take;
+        while (written > 0) {
+            OutputPiece& piece = pool_[e.head];
+            take = std::min<std::size_t>(written, piece.size);
+            if (piece.shared) piece.shared += take;
+            else e.ownWritten += take;
+            piece.size -= static_cast<std::uint32_t>(take);
+            written -= take;
+            if (piece.size == 0) e.head = piece.next;
+        }
+        if (e.head == noPiece) e.tail = noPiece;
     }
-    if (e.output.capacity() > kKeptCapacity) std::string().swap(e.output);
-    else e.output.clear();
-    e.written = 0;
+    // Drained: nothing is kept for an idle connection.
+    std::string().swap(e.own);
+    e.ownWritten = 0;
+    e.leftover = 0;
+    e.head = e.tail = noPiece;
     if (e.kind != Kind::closing) return;
     if (e.peerEnded) return finishClosing(fd);
     if (!e.shutDown) {
@@ -502,7 +596,7 @@ void SocketLoop::closingEvent(int fd, std::uint32_t events) {
             break;
         }
         Entry& e = entry(fd);
-        if (e.peerEnded && e.written >= e.output.size()) finishClosing(fd);
+        if (e.peerEnded && e.unsent == 0) finishClosing(fd);
     }
 }
 
