@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "protocol/Logon.h"
+#include "staff/Accounts.h"
 
 namespace {
 

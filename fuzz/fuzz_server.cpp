@@ -24,6 +24,7 @@
 #include "core/Lifecycle.h"
 #include "core/Membership.h"
 #include "core/Server.h"
+#include "staff/Accounts.h"
 #include "support/FakeHost.h"
 #include "support/Wire.h"
 
@@ -117,8 +118,8 @@ void writeFile(const std::string& path, const std::string& text) {
 
 // Every file a run can write goes, so the next run starts from the same directory.
 void resetData(const std::string& dir) {
-    static const char* const files[] = {"users.txt", "banned.txt", "IPs.txt", "admin.txt", "mods.txt", "Idles.txt",
-                                        "RestrictedChannels.txt", "AllowedChannels.txt", "MMConf.ini"};
+    static const char* const files[] = {"users.txt", "users.txt.lock", "banned.txt", "IPs.txt", "admin.txt", "mods.txt",
+                                        "Idles.txt", "RestrictedChannels.txt", "AllowedChannels.txt", "MMConf.ini"};
     for (const char* name : files) ::unlink((dir + "/" + name).c_str());
     std::error_code ignored;
     std::filesystem::remove_all(dir + "/logs", ignored);
@@ -176,6 +177,16 @@ FakeSocket* socketFor(Server& server, std::uint8_t which, int& number) {
     return static_cast<FakeSocket*>(server.sckRecv[static_cast<std::size_t>(number)].socket.get());
 }
 
+// The name a packet states: mostly the sender's own, as the server drops a packet stating another,
+// sometimes any name of the table.
+std::string statedName(Server& server, std::uint8_t which, Script& script) {
+    std::string any = script.pick(kNames);
+    if (script.byte() % 4 == 0) return any;
+    const murmur::clsUserData* record =
+        server.users.find(static_cast<murmur::ConnectionNumber>(which % murmur::socketCount(server)));
+    return record ? record->originalName : any;
+}
+
 // Bytes arrive only on a connected socket, as they do from a real peer.
 void deliverTo(Server& server, std::uint8_t which, const std::string& bytes) {
     int number = 0;
@@ -186,6 +197,9 @@ void deliverTo(Server& server, std::uint8_t which, const std::string& bytes) {
 void seedFiles(const std::string& dir, std::uint8_t flags, Script& script) {
     writeFile(dir + "/admin.txt", "Boss\r\n");
     writeFile(dir + "/mods.txt", "Mod\r\n");
+    // Staff rank needs the account's password: "pw" proves it, any other password does not.
+    std::string stored = murmur::hashPassword("pw");
+    writeFile(dir + "/users.txt", "Boss:" + stored + "\r\nMod:" + stored + "\r\n");
     if (flags & 0x01) writeFile(dir + "/banned.txt", "Banned\r\n");
     if (flags & 0x02) writeFile(dir + "/IPs.txt", "10.0.0.9\r\n");
     if (flags & 0x04) {
@@ -254,13 +268,13 @@ void runEvent(Server& server, FakeHost& host, Script& script, bool inBatch = fal
         }
         case 4: {  // chat with any text
             std::uint8_t which = script.byte();
-            std::string name = script.pick(kNames);
+            std::string name = statedName(server, which, script);
             deliverTo(server, which, murmur::test::frame(2, murmur::test::fields({name, script.bytes()})));
             break;
         }
         case 5: {  // a command typed in chat
             std::uint8_t which = script.byte();
-            std::string name = script.pick(kNames);
+            std::string name = statedName(server, which, script);
             deliverTo(server, which, murmur::test::frame(2, murmur::test::fields({name, script.pick(kCommands)})));
             break;
         }
@@ -284,13 +298,13 @@ void runEvent(Server& server, FakeHost& host, Script& script, bool inBatch = fal
         }
         case 10: {  // a channel join
             std::uint8_t which = script.byte();
-            std::string name = script.pick(kNames);
+            std::string name = statedName(server, which, script);
             deliverTo(server, which, murmur::test::frame(12, murmur::test::fields({name, script.pick(kChannels)})));
             break;
         }
         case 11: {  // a whisper
             std::uint8_t which = script.byte();
-            std::string from = script.pick(kNames);
+            std::string from = statedName(server, which, script);
             std::string to = script.pick(kNames);
             deliverTo(server, which, murmur::test::frame(14, murmur::test::fields({from, to, script.bytes()})));
             break;

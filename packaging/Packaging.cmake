@@ -2,6 +2,10 @@
 include(GNUInstallDirs)
 
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/murmur-server.service DESTINATION lib/systemd/system)
+# A fail2ban filter and a jail for the service's journal; the jail is off until the operator turns it
+# on. Files under /etc are the operator's to edit, so dpkg keeps them as configuration files.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/fail2ban/filter.d/murmur-server.conf DESTINATION /etc/fail2ban/filter.d)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/fail2ban/jail.d/murmur-server.conf DESTINATION /etc/fail2ban/jail.d)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/murmur-server.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/murmur-server.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
@@ -34,5 +38,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "http://www.example.org/murmur/")
 # The library dependencies (Qt 6 among them) are worked out by dpkg-shlibdeps from the binary.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "systemd")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "systemd, fail2ban")
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/conffiles
+  "/etc/fail2ban/filter.d/murmur-server.conf\n/etc/fail2ban/jail.d/murmur-server.conf\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/conffiles)
 include(CPack)

@@ -11,6 +11,7 @@
 #include "host/TextFile.h"
 #include "protocol/Channels.h"
 #include "protocol/Logon.h"
+#include "staff/Accounts.h"
 
 namespace murmur {
 namespace {
@@ -42,6 +43,8 @@ public:
     // A list file: its entries counted, and each entry that can never match reported.
     void list(const char* name, const char* what, const std::function<std::string(const std::string&)>& unusable);
     void accounts();
+    // Staff rank needs the password of the name's account: a staff name without one is a problem.
+    void staffPasswords(const char* roster);
 
     CheckReport report;
 
@@ -159,6 +162,22 @@ void Checker::accounts() {
     if (present) found("Accounts (" + std::string(name) + "): " + std::to_string(count));
 }
 
+void Checker::staffPasswords(const char* roster) {
+    std::string accounts;
+    if (textfile::readWhole(textfile::pathIn(directory_, files::accounts), accounts) == textfile::ReadStatus::failed)
+        return;  // a problem of its own already
+    std::string names;
+    if (textfile::readWhole(textfile::pathIn(directory_, roster), names) != textfile::ReadStatus::ok) return;
+    std::vector<std::string> all = textfile::splitCrLf(names);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const std::string& name = all[i];
+        if (name.empty() || !unusableName(name).empty()) continue;
+        std::optional<std::string> stored = findAccount(accounts, name);
+        if (!stored || stored->empty())
+            problem(lineOf(roster, i) + " " + name + " has no password: staff rights need one; set it with murmur-server --passwd " + name);
+    }
+}
+
 }  // namespace
 
 CheckReport checkDataDirectory(const std::string& directory) {
@@ -175,6 +194,8 @@ CheckReport checkDataDirectory(const std::string& directory) {
         check.accounts();
         check.list(files::administrators, "Administrators", unusableName);
         check.list(files::moderators, "Moderators", unusableName);
+        check.staffPasswords(files::administrators);
+        check.staffPasswords(files::moderators);
         check.list(files::bannedNames, "Banned names", unusableName);
         check.list(files::bannedAddresses, "Banned addresses", unusableAddress);
         check.list(files::restrictedChannels, "Restricted channels", unusableChannel);

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/AccountCommands.h"
 #include "app/Attach.h"
 #include "app/DataCheck.h"
 #include "app/Display.h"
@@ -36,6 +37,7 @@ constexpr const char* kUsage =
     "       murmur-server --attach [--dir DIR] [--color auto|always|never]\n"
     "       murmur-server --console TEXT [--dir DIR] [--color auto|always|never]\n"
     "       murmur-server --check [--dir DIR]\n"
+    "       murmur-server --passwd NAME [--dir DIR] | --remove-account NAME [--dir DIR]\n"
     "       murmur-server --help | --version\n"
     "\n"
     "A chat server for Murmur clients.\n"
@@ -63,6 +65,11 @@ constexpr const char* kUsage =
     "                  lines it caused (exit status 1 when no server runs there)\n"
     "  --check         read MMConf.ini and every data file, print what was found and every\n"
     "                  problem, and exit (status 1 when there is a problem); nothing listens\n"
+    "  --passwd NAME   set or reset the password of the account NAME in users.txt (asked twice\n"
+    "                  on a terminal, else one line of standard input); staff rank needs it\n"
+    "  --remove-account NAME\n"
+    "                  remove the account NAME from users.txt\n"
+    "                  (both work beside a running server; exit status 1 when refused)\n"
     "  --help          show this text\n"
     "  --version       show the version\n"
     "\n"
@@ -79,6 +86,8 @@ struct Options {
     bool check = false;
     bool attach = false;
     std::optional<std::string> console;
+    std::string passwd, removeAccount;  // an account command and its name
+    int serverOptions = 0;              // options other than --dir and the account commands
     std::string directory;
     std::string colour = "auto";
     murmur::Limits limits;
@@ -103,6 +112,9 @@ Options parse(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        bool forAccounts = arg == "--dir" || arg.rfind("--dir=", 0) == 0 || arg == "--passwd" ||
+                           arg.rfind("--passwd=", 0) == 0 || arg == "--remove-account" || arg.rfind("--remove-account=", 0) == 0;
+        if (!forAccounts) ++options.serverOptions;
         auto value = [&](const char* name) -> std::string {
             std::string prefix = std::string(name) + "=";
             if (arg.rfind(prefix, 0) == 0) return arg.substr(prefix.size());
@@ -117,6 +129,12 @@ Options parse(int argc, char** argv) {
             std::exit(0);
         } else if (arg == "--check") {
             options.check = true;
+        } else if (arg == "--passwd" || arg.rfind("--passwd=", 0) == 0) {
+            options.passwd = value("--passwd");
+            if (options.passwd.empty()) fail("--passwd needs a name");
+        } else if (arg == "--remove-account" || arg.rfind("--remove-account=", 0) == 0) {
+            options.removeAccount = value("--remove-account");
+            if (options.removeAccount.empty()) fail("--remove-account needs a name");
         } else if (arg == "--headless") {
             options.headless = true;
         } else if (arg == "--attach") {
@@ -144,6 +162,9 @@ Options parse(int argc, char** argv) {
         }
     }
     if (options.check + options.attach + options.console.has_value() > 1) fail("--check, --attach and --console go alone");
+    bool accounts = !options.passwd.empty() || !options.removeAccount.empty();
+    if (accounts && (options.serverOptions > 0 || (!options.passwd.empty() && !options.removeAccount.empty())))
+        fail("--passwd and --remove-account take one name and --dir alone");
     return options;
 }
 
@@ -212,6 +233,9 @@ int runWindow(int argc, char** argv, const Options& options, murmur::ControlClai
 
 int main(int argc, char** argv) {
     Options options = parse(argc, argv);
+    // The account commands need no Qt and start no server.
+    if (!options.passwd.empty()) return murmur::setPasswordCommand(options.directory, options.passwd);
+    if (!options.removeAccount.empty()) return murmur::removeAccountCommand(options.directory, options.removeAccount);
     if (options.check) {
         murmur::CheckReport report = murmur::checkDataDirectory(options.directory);
         for (const auto& line : report.lines) std::printf("%s\n", murmur::codepage::toPrintableUtf8(line).c_str());

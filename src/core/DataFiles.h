@@ -6,6 +6,8 @@ namespace murmur::files {
 
 constexpr const char* settings = "MMConf.ini";
 constexpr const char* accounts = "users.txt";
+// Held by whoever changes users.txt; a file of its own, as the rewrite replaces users.txt itself.
+constexpr const char* accountsLock = "users.txt.lock";
 constexpr const char* administrators = "admin.txt";
 constexpr const char* moderators = "mods.txt";
 constexpr const char* bannedNames = "banned.txt";

@@ -11,6 +11,10 @@ clsUserData* findRecordByName(Server& server, std::string_view name) {
     return number < 0 ? nullptr : server.users.find(static_cast<ConnectionNumber>(number));
 }
 
+bool statesOwnName(const clsUserData& sender, std::string_view stated) {
+    return codepage::equalsNoCase(sender.originalName, stated);
+}
+
 bool isUserInChannel(const Server& server, std::string_view channel, std::string_view name) {
     int number = findUserByName(server, name);
     if (number < 0) return false;

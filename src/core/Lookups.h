@@ -11,6 +11,9 @@
 namespace murmur {
 
 clsUserData* findRecordByName(Server& server, std::string_view name);
+// Whether the name a client states in a packet is its own logon name (letter case aside). The
+// server acts under the name it knows; a packet stating anyone else's is not the sender's to send.
+bool statesOwnName(const clsUserData& sender, std::string_view stated);
 // Whether the user of that name is in the channel (letter case aside).
 bool isUserInChannel(const Server& server, std::string_view channel, std::string_view name);
 // The text without any "@" or "%".

@@ -74,6 +74,13 @@ struct Counters {
     std::uint64_t bytesOut = 0;       // queued for clients
 };
 
+// The wrong passwords given from one address, for the guess throttle.
+struct FailedLogons {
+    std::deque<std::int32_t> ticks;  // the latest few, oldest first
+    bool locked = false;             // logons from the address are refused since lockedAt
+    std::int32_t lockedAt = 0;
+};
+
 using PacketHandler = std::function<void(std::uint8_t id, ConnectionNumber connection, std::string_view payload)>;
 using ConsoleHandler = std::function<void(const std::string& text)>;
 
@@ -118,6 +125,8 @@ struct Server {
     // Chat lines and logons per connection number since the last check.
     OrderedMap<ConnectionNumber, std::int16_t> spamCounts;
     OrderedMap<ConnectionNumber, std::int16_t> logonCounts;
+    // Wrong passwords by address (IPv6: by /64), the address with the latest one last.
+    OrderedMap<std::string, FailedLogons> failedLogons;
     std::vector<std::string> idleMessages;
     std::int16_t idleMinutes = 0;
 

@@ -104,6 +104,13 @@ bool writeWhole(const std::string& path, std::string_view text) {
     std::string temporary = path + ".tmp";
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return false;
+    // The new file keeps the mode of the one it replaces, and its owner where the writer may give
+    // it (root rewriting a file of the service's user): the service must still read it.
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        ::fchmod(fd, old.st_mode & 07777);
+        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) (void)!::fchown(fd, old.st_uid, old.st_gid);
+    }
     bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     if (ok) ok = ::rename(temporary.c_str(), path.c_str()) == 0;

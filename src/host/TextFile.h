@@ -28,7 +28,7 @@ bool hasLineNoCase(const std::string& path, std::string_view entry);
 // Creates the file when it is missing and adds the line and CR LF at its end.
 bool appendLine(const std::string& path, std::string_view line);
 // Replaces the file with the lines, each ended by CR LF. The old content stays whole until the new
-// one is complete on disk.
+// one is complete on disk; the new file keeps the old one's mode, and its owner where allowed.
 bool rewrite(const std::string& path, const std::vector<std::string>& lines);
 bool writeWhole(const std::string& path, std::string_view text);
 bool createIfMissing(const std::string& path);

@@ -46,18 +46,15 @@ bool listHoldsName(std::string_view list, std::string_view name) {
 
 void handleJoinChannel(Server& server, ConnectionNumber connection, clsUserData& joiner,
                        const std::vector<std::string_view>& fields) {
-    std::string_view statedName = fields[0];
+    if (!statesOwnName(joiner, fields[0])) return;
+    const std::string& name = joiner.originalName;
     std::string requested(fields[1]);
     if (codepage::equalsNoCase(requested, texts::mainChannel)) requested = texts::mainChannel;
     if (codepage::equalsNoCase(requested, texts::voidChannel)) requested = texts::voidChannel;
     if (requested.size() > maxChannelLength)
         return sendNotice(server, connection, kTooLong, NoticeKind::refusal);
 
-    // Normal clients state their own logon name; the last record that holds it names the joiner.
-    std::string listName;
-    for (const auto& [number, record] : server.users)
-        if (record.originalName == statedName) listName = record.listName;
-
+    std::string listName = joiner.listName;
     std::string previous = joiner.channel;
     std::string key = codepage::toLower(requested);
 
@@ -66,7 +63,7 @@ void handleJoinChannel(Server& server, ConnectionNumber connection, clsUserData&
         if (!otherStaffIn(server, connection, previous)) server.channelBans.erase(codepage::toLower(previous));
     } else {
         auto bans = server.channelBans.find(key);
-        if (bans != server.channelBans.end() && listHoldsName(bans->second, statedName))
+        if (bans != server.channelBans.end() && listHoldsName(bans->second, name))
             return sendNotice(server, connection, "You are banned from channel " + requested + ".", NoticeKind::refusal);
         if (isRestricted(server, requested)) return sendNotice(server, connection, kRestricted, NoticeKind::refusal);
     }
@@ -78,7 +75,7 @@ void handleJoinChannel(Server& server, ConnectionNumber connection, clsUserData&
     enterChannel(server, connection, joiner, requested);
     tellChannel(server, connection, requested, shareFrame(server, out::pktUserJoinedChannel, listName));
 
-    addChat(server, {{colour::yellow, std::string(statedName)},
+    addChat(server, {{colour::yellow, name},
                      {colour::white, " has joined the channel "},
                      {colour::cyan, requested}});
     sendPacket(server, out::pktJoinResult, connection, joinFields({requested, "success"}));

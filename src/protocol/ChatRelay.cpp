@@ -3,6 +3,7 @@
 #include "core/ChatView.h"
 #include "core/Connections.h"
 #include "core/Framing.h"
+#include "core/Lookups.h"
 #include "core/Membership.h"
 #include "core/Packets.h"
 #include "core/Texts.h"
@@ -25,13 +26,14 @@ bool isCommand(std::string_view text) {
 }  // namespace
 
 void handleChat(Server& server, ConnectionNumber connection, clsUserData& sender, const std::vector<std::string_view>& fields) {
-    std::string_view stated = fields[0];
+    if (!statesOwnName(sender, fields[0])) return;
+    const std::string& name = sender.originalName;
     std::string_view text = fields[1];
     std::string channel = sender.channel;
     if (codepage::equalsNoCase(channel, texts::voidChannel)) return;
 
-    if (server.globalFilter.count(codepage::toLower(stated))) {
-        SharedFrame copy = shareFrame(server, out::pktChat, joinFields({"(Muted) " + std::string(stated), text}));
+    if (server.globalFilter.count(codepage::toLower(name))) {
+        SharedFrame copy = shareFrame(server, out::pktChat, joinFields({"(Muted) " + name, text}));
         for (int i = 0; i < socketCount(server); ++i) {
             const clsUserData* record = server.users.find(static_cast<ConnectionNumber>(i));
             if (i != connection && record && (record->authString == "admin" || record->authString == "moderator"))
@@ -45,7 +47,7 @@ void handleChat(Server& server, ConnectionNumber connection, clsUserData& sender
         return;
     }
 
-    std::string display = std::string(staffPrefix(sender.authString)) + std::string(stated);
+    std::string display = std::string(staffPrefix(sender.authString)) + name;
     // Past the limit of the running window a flood is cut at once: its lines still count towards
     // the drop at the window's end, but nobody hears them in the meantime.
     if (server.settings.spamControl == "Y" && countChatLine(server, connection) > server.settings.messageCount) return;
@@ -80,14 +82,16 @@ void handleChat(Server& server, ConnectionNumber connection, clsUserData& sender
     }
 }
 
-void handleWhisper(Server& server, ConnectionNumber connection, const std::vector<std::string_view>& fields) {
-    std::string_view from = fields[0];
+void handleWhisper(Server& server, ConnectionNumber connection, const clsUserData& sender,
+                   const std::vector<std::string_view>& fields) {
+    if (!statesOwnName(sender, fields[0])) return;
+    const std::string& from = sender.originalName;
     std::string_view to = fields[1];
     std::string_view text = fields[2];
     for (const auto& [number, record] : server.users) {
         if (!codepage::equalsNoCase(record.originalName, to) || !isConnected(server, number)) continue;
         addChat(server, {{colour::white, "<From "},
-                         {colour::yellow, std::string(from)},
+                         {colour::yellow, from},
                          {colour::white, " to "},
                          {colour::yellow, std::string(to)},
                          {colour::white, "> " + std::string(text)}});

@@ -11,6 +11,7 @@ namespace murmur {
 constexpr std::size_t maxChatLength = 200;
 
 void handleChat(Server& server, ConnectionNumber connection, clsUserData& sender, const std::vector<std::string_view>& fields);
-void handleWhisper(Server& server, ConnectionNumber connection, const std::vector<std::string_view>& fields);
+void handleWhisper(Server& server, ConnectionNumber connection, const clsUserData& sender,
+                   const std::vector<std::string_view>& fields);
 
 }  // namespace murmur

@@ -34,7 +34,8 @@ enum class Sender { loggedOn, notLoggedOn };
 // What a packet whose fields do not fit gets.
 enum class BadShape {
     drop,          // nothing at all
-    incompatible,  // the unframed "not compatible" refusal and the close, logged on or not
+    incompatible,  // the operator's refused-logon line, the unframed "not compatible" refusal and the
+                   // close, logged on or not
     fault,         // the general refusal of a client whose data cannot be handled
 };
 
@@ -62,7 +63,7 @@ constexpr std::array<PacketRule, maxPacketId + 1> kPackets = [] {
     t[in::pktKeepAliveReply] = {[](Server&, const Incoming& p) { handleKeepAliveReply(p.sender); }};
     t[in::pktJoinChannel] = {[](Server& s, const Incoming& p) { handleJoinChannel(s, p.connection, p.sender, p.fields); },
                              Sender::loggedOn, 2};
-    t[in::pktWhisper] = {[](Server& s, const Incoming& p) { handleWhisper(s, p.connection, p.fields); },
+    t[in::pktWhisper] = {[](Server& s, const Incoming& p) { handleWhisper(s, p.connection, p.sender, p.fields); },
                          Sender::loggedOn, 3};
     t[in::pktNameLookup] = {[](Server& s, const Incoming& p) { handleNameLookup(s, p.connection, p.payload); }};
     t[in::pktStatsRequest] = {[](Server& s, const Incoming& p) { handleStatsRequest(s, p.connection); }};
@@ -86,7 +87,7 @@ void dispatchPacket(Server& server, std::uint8_t id, ConnectionNumber connection
     Fields fields;
     if (rule.fields >= 0) fields = splitFields(payload);
     bool shapeFits = rule.fields < 0 || fits(rule, fields);
-    if (!shapeFits && rule.badShape == BadShape::incompatible) return refuseIncompatible(server, connection);
+    if (!shapeFits && rule.badShape == BadShape::incompatible) return refuseUnreadableLogon(server, connection, fields);
 
     clsUserData* sender = server.users.find(connection);
     if (!sender) return;

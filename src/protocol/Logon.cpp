@@ -1,6 +1,8 @@
 #include "protocol/Logon.h"
 
 #include <array>
+#include <chrono>
+#include <optional>
 
 #include "core/ChatView.h"
 #include "core/Connections.h"
@@ -15,30 +17,50 @@
 #include "guard/Counting.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
+#include "protocol/Guesses.h"
+#include "staff/Accounts.h"
 #include "staff/Bans.h"
 #include "staff/Roster.h"
 
 namespace murmur {
 namespace {
 
-constexpr const char* kInvalidProcedure = "Invalid connection procedure.";
-constexpr const char* kNoSpaces = "Names with spaces are not permitted on Murmur.";
-constexpr const char* kNoControlsOrColons = "Names with control characters or colons are not permitted on Murmur.";
-constexpr const char* kTooLong = "Names longer than 32 characters are not permitted on Murmur.";
-constexpr const char* kNoName = "You have tried logging in without a name.";
-constexpr const char* kSpoofing =
-    "Trying to spoof a mod / admin (don't use \"@\" or \"%\" to the left of your name)";
-constexpr const char* kBanned = "You have been banned from the server.";
-constexpr const char* kIpBanned = "You are IPBanned from this server.";
-constexpr const char* kInvalidPassword = "The server requires validation. Invalid password.";
-constexpr const char* kNoPassword = "You didn't supply a password for your account.";
-constexpr const char* kAccountTrouble =
-    "The server could not check or store your account. Please try again later.";
-constexpr const char* kDuplicate = "You tried logging in with a duplicate name.";
+// A refusal: the notice the client gets (kind "0"), the reason in the operator's line, and
+// whether the record stays (refuse and close) or goes too (refuse and drop).
+struct Refusal {
+    const char* text;
+    const char* reason;
+    bool keepRecord;
+};
 
-// The password key. Every account in users.txt was stored with it: changing a single entry
-// locks out every stored account.
-constexpr std::array<int, 6> kPasswordKey = {2, 5, 1, 4, 3, 6};
+constexpr Refusal kInvalidProcedure{"Invalid connection procedure.", "invalid connection procedure", false};
+constexpr Refusal kNoSpaces{"Names with spaces are not permitted on Murmur.", "space in the name", false};
+constexpr Refusal kNoControlsOrColons{"Names with control characters or colons are not permitted on Murmur.",
+                                      "control character or colon in the name", false};
+constexpr Refusal kTooLong{"Names longer than 32 characters are not permitted on Murmur.", "name too long", false};
+constexpr Refusal kNoName{"You have tried logging in without a name.", "no name", false};
+constexpr Refusal kSpoofing{"Trying to spoof a mod / admin (don't use \"@\" or \"%\" to the left of your name)",
+                            "staff prefix in the name", false};
+constexpr Refusal kBanned{"You have been banned from the server.", "banned name", true};
+constexpr Refusal kTooManyGuesses{"Too many failed logons. Please wait a minute and try again.",
+                                  "too many failed logons", false};
+constexpr Refusal kInvalidPassword{"The server requires validation. Invalid password.", "invalid password", true};
+constexpr Refusal kNoPassword{"You didn't supply a password for your account.", "no password", true};
+constexpr Refusal kReservedForStaff{"This name is reserved for staff. Ask the operator to set its password.",
+                                    "name reserved for staff", true};
+constexpr Refusal kUnstorable{"That password cannot be stored. Please choose another.", "password cannot be stored",
+                              false};
+constexpr Refusal kAccountTrouble{"The server could not check or store your account. Please try again later.",
+                                  "account file unusable", false};
+constexpr Refusal kDuplicate{"You tried logging in with a duplicate name.", "duplicate name", false};
+constexpr const char* kIpBanned = "You are IPBanned from this server.";
+constexpr const char* kIpBannedReason = "banned address";
+constexpr const char* kUnreadableReason = "unreadable logon";
+constexpr const char* kStaffWithoutProof =
+    " is on the staff roster but gave no valid password; logged on without staff rights.";
+
+// How long a logon waits for the account file's lock while an operator's account command holds it.
+constexpr std::chrono::milliseconds kLockPatience{2000};
 
 constexpr std::array<const char*, 9> kProducts = {
     "Murmur Client",   "Skiff Plugin",    "MurmurBot client", "Murmur Bot by Orvo",   "Brambot client",
@@ -46,42 +68,77 @@ constexpr std::array<const char*, 9> kProducts = {
 };
 constexpr double kQueueSharingProduct = 8;
 
-enum class AccountCheck { accepted, created, wrongPassword, noPassword, fileTrouble };
+enum class AccountCheck { accepted, created, wrongPassword, noPassword, reservedForStaff, unstorable, fileTrouble };
 
-// Checks the password against users.txt, or stores a new account there.
-AccountCheck checkAccount(Server& server, std::string_view name, std::string_view password) {
-    std::string path = server.path(files::accounts);
+void reportAccountFile(Server& server, const std::string& problem) {
+    addChat(server, {{colour::red, "The account file " + server.path(files::accounts) + " " + problem}});
+}
+
+// The account file as it is now; nothing when it cannot be read (the operator is told).
+std::optional<std::string> readAccounts(Server& server, bool& present) {
     std::string text;
-    textfile::ReadStatus status = textfile::readWhole(path, text);
+    textfile::ReadStatus status = textfile::readWhole(server.path(files::accounts), text);
     if (status == textfile::ReadStatus::failed) {
-        addChat(server, {{colour::red, "The account file " + path + " could not be read."}});
-        return AccountCheck::fileTrouble;
+        reportAccountFile(server, "could not be read.");
+        return std::nullopt;
     }
+    present = status == textfile::ReadStatus::ok;
+    return text;
+}
+
+// Checks the password against users.txt, or stores a new account there. A staff name never gets
+// its account by logging on: whoever came first would own the rank.
+AccountCheck checkAccount(Server& server, std::string_view name, std::string_view password, bool staff) {
+    bool present = false;
+    std::optional<std::string> text = readAccounts(server, present);
+    if (!text) return AccountCheck::fileTrouble;
     std::string encoded = hashPassword(password);
-    if (status == textfile::ReadStatus::ok) {
-        std::vector<std::string> lines = textfile::splitCrLf(text);
-        // The piece after the last CR LF is never an account: the server ends what it writes
-        // with CR LF, so a line without one is not finished.
-        for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-            std::size_t colon = lines[i].find(':');
-            if (colon == std::string::npos) continue;  // not an account line
-            if (!codepage::equalsNoCase(std::string_view(lines[i]).substr(0, colon), name)) continue;
-            return lines[i].substr(colon + 1) == encoded ? AccountCheck::accepted : AccountCheck::wrongPassword;
-        }
-    } else if (password.empty()) {
-        return AccountCheck::noPassword;
+    auto compare = [&](const std::string& stored) {
+        return stored == encoded ? AccountCheck::accepted : AccountCheck::wrongPassword;
+    };
+    if (auto stored = findAccount(*text, name)) return compare(*stored);
+    if (staff) return AccountCheck::reservedForStaff;
+    if (!present && password.empty()) return AccountCheck::noPassword;
+    if (!isStorable(encoded)) return AccountCheck::unstorable;
+
+    // An operator's account command may have changed the file since: the creation looks again.
+    std::optional<std::string> stored;
+    AccountChange change = changeAccounts(server.dataDirectory, kLockPatience, [&](std::string& now, bool exists) {
+        stored = findAccount(now, name);
+        if (stored || (!exists && password.empty())) return false;
+        now = withPassword(now, name, encoded);
+        return true;
+    });
+    switch (change) {
+        case AccountChange::written: return AccountCheck::created;
+        case AccountChange::unchanged: return stored ? compare(*stored) : AccountCheck::noPassword;
+        case AccountChange::busy: reportAccountFile(server, "stayed locked by another process."); break;
+        case AccountChange::unreadable: reportAccountFile(server, "could not be read."); break;
+        case AccountChange::unwritable: reportAccountFile(server, "could not be written."); break;
     }
-    text += std::string(name) + ":" + encoded + "\r\n";
-    if (!textfile::writeWhole(path, text)) {
-        addChat(server, {{colour::red, "The account file " + path + " could not be written."}});
-        return AccountCheck::fileTrouble;
-    }
-    return AccountCheck::created;
+    return AccountCheck::fileTrouble;
+}
+
+// With validation off only a staff name reads the account file: its rank needs the password of
+// its account. An empty password proves nothing.
+bool provesStaffRank(Server& server, std::string_view name, std::string_view password, const std::string& address) {
+    bool present = false;
+    std::optional<std::string> text = readAccounts(server, present);
+    std::optional<std::string> stored = text ? findAccount(*text, name) : std::nullopt;
+    if (!stored || stored->empty() || password.empty()) return false;
+    if (hashPassword(password) == *stored) return true;
+    countWrongPassword(server, address);
+    return false;
+}
+
+void refuse(Server& server, ConnectionNumber connection, std::string_view name, const Refusal& refusal) {
+    reportRefusedLogon(server, connection, name, refusal.reason);
+    if (refusal.keepRecord) refuseAndClose(server, connection, refusal.text);
+    else refuseAndDrop(server, connection, refusal.text);
 }
 
 void accept(Server& server, ConnectionNumber connection, clsUserData& record, std::string_view name,
-            std::string_view productCode, double code, std::int32_t ping) {
-    StaffRank rank = lookupStaff(server, name);
+            const StaffRank& rank, std::string_view productCode, double code, std::int32_t ping) {
     std::string listName = std::string(staffPrefix(rank.name)) + std::string(name);
     std::string product = productLabel(code);
     std::string display = code == 1 ? listName : listName + " (" + product + ")";
@@ -139,25 +196,20 @@ NameProblem logonNameProblem(std::string_view name) {
     return NameProblem::none;
 }
 
-std::string hashPassword(std::string_view password) {
-    std::string result;
-    for (std::size_t i = 0; i < password.size(); ++i) {
-        bool even = i % 2 == 0;
-        std::string working(1, password[i]);
-        for (int round = 0; round <= kPasswordKey[i % kPasswordKey.size()]; ++round) {
-            int code = static_cast<unsigned char>(working[0]);
-            if (even) working = code + 1 >= 255 ? std::string("48") : std::string(1, static_cast<char>(code + 1));
-            else working = code - 1 <= 0 ? std::string("50") : std::string(1, static_cast<char>(code - 1));
-        }
-        result += working;
-    }
-    return result;
-}
-
 std::string productLabel(double code) {
     for (std::size_t i = 0; i < kProducts.size(); ++i)
         if (code == static_cast<double>(i + 1)) return kProducts[i];
     return "Unknown client";
+}
+
+void reportRefusedLogon(Server& server, ConnectionNumber connection, std::string_view name, std::string_view reason) {
+    addChat(server, {{colour::red, "Logon refused for " + std::string(name) + " from " + remoteAddress(server, connection) +
+                                       ": " + std::string(reason) + "."}});
+}
+
+void refuseUnreadableLogon(Server& server, ConnectionNumber connection, const std::vector<std::string_view>& fields) {
+    reportRefusedLogon(server, connection, fields.empty() ? std::string_view() : fields[0], kUnreadableReason);
+    refuseIncompatible(server, connection);
 }
 
 void handleLogon(Server& server, ConnectionNumber connection, clsUserData& self, const std::vector<std::string_view>& fields) {
@@ -167,52 +219,68 @@ void handleLogon(Server& server, ConnectionNumber connection, clsUserData& self,
     std::string_view password = fields[1];
     std::string_view productCode = fields[2];
     auto code = parseNumeric(productCode);
-    if (!code) return refuseAndDrop(server, connection, kInvalidProcedure);
+    if (!code) return refuse(server, connection, name, kInvalidProcedure);
     NameProblem problem = logonNameProblem(name);
-    if (problem == NameProblem::space) return refuseAndDrop(server, connection, kNoSpaces);
-    if (problem == NameProblem::controlOrColon) return refuseAndDrop(server, connection, kNoControlsOrColons);
-    if (problem == NameProblem::tooLong) return refuseAndDrop(server, connection, kTooLong);
+    if (problem == NameProblem::space) return refuse(server, connection, name, kNoSpaces);
+    if (problem == NameProblem::controlOrColon) return refuse(server, connection, name, kNoControlsOrColons);
+    if (problem == NameProblem::tooLong) return refuse(server, connection, name, kTooLong);
 
     countLogon(server, connection);
 
-    if (problem == NameProblem::empty) return refuseAndDrop(server, connection, kNoName);
-    if (problem == NameProblem::staffPrefix) return refuseAndDrop(server, connection, kSpoofing);
+    if (problem == NameProblem::empty) return refuse(server, connection, name, kNoName);
+    if (problem == NameProblem::staffPrefix) return refuse(server, connection, name, kSpoofing);
 
-    std::string ban = codepage::toLower(checkBans(server, name, remoteAddress(server, connection)));
+    std::string address = remoteAddress(server, connection);
+    std::string ban = codepage::toLower(checkBans(server, name, address));
     if (ban == "banned") {
         addChat(server, {{colour::red, std::string(name) + " has been banned, and is unable to connect."}});
-        return refuseAndClose(server, connection, kBanned);
+        return refuse(server, connection, name, kBanned);
     }
     if (ban == "ipbanned") {
         addChat(server, {{colour::red, std::string(name) + " tried to connect, but they are IPBanned."}});
+        reportRefusedLogon(server, connection, name, kIpBannedReason);
         sendPacket(server, out::pktNotice, connection, kIpBanned);
         server.host.loop().yield();
         return;
     }
+    if (isLockedOut(server, address)) return refuse(server, connection, name, kTooManyGuesses);
 
+    StaffRank rank = lookupStaff(server, name);
+    bool staff = rank.name != "normal";
+    bool proven = false;
     if (server.settings.authentication == "Y") {
-        switch (checkAccount(server, name, password)) {
-            case AccountCheck::wrongPassword: return refuseAndClose(server, connection, kInvalidPassword);
-            case AccountCheck::noPassword: return refuseAndClose(server, connection, kNoPassword);
-            case AccountCheck::fileTrouble: return refuseAndDrop(server, connection, kAccountTrouble);
+        switch (checkAccount(server, name, password, staff)) {
+            case AccountCheck::wrongPassword:
+                countWrongPassword(server, address);
+                return refuse(server, connection, name, kInvalidPassword);
+            case AccountCheck::noPassword: return refuse(server, connection, name, kNoPassword);
+            case AccountCheck::reservedForStaff: return refuse(server, connection, name, kReservedForStaff);
+            case AccountCheck::unstorable: return refuse(server, connection, name, kUnstorable);
+            case AccountCheck::fileTrouble: return refuse(server, connection, name, kAccountTrouble);
             case AccountCheck::created:
                 sendPacket(server, out::pktAccountCreated, connection, "");
                 server.host.loop().yield();
                 break;
-            case AccountCheck::accepted: break;
+            case AccountCheck::accepted: proven = !password.empty(); break;
         }
+    } else if (staff) {
+        proven = provesStaffRank(server, name, password, address);
     }
+    // A staff name without its password is somebody else's guess, or its holder before the
+    // operator set one: a normal user either way.
+    if (staff && !proven) rank = {"normal", 3};
 
     int holder = findUserByName(server, name);
     if (holder >= 0) {
-        if (isConnected(server, holder)) return refuseAndDrop(server, connection, kDuplicate);
+        if (isConnected(server, holder)) return refuse(server, connection, name, kDuplicate);
         std::string holderList = server.users.find(static_cast<ConnectionNumber>(holder))->listName;
         removeFirstFromUserList(server, [&](const std::string& entry) { return codepage::equalsNoCase(entry, holderList); });
         refreshCountLabel(server);
         putRecord(server, static_cast<ConnectionNumber>(holder), clsUserData{});
     }
 
-    accept(server, connection, self, name, productCode, *code, ping);
+    accept(server, connection, self, name, rank, productCode, *code, ping);
+    if (staff && !proven) addChat(server, {{colour::red, std::string(name) + kStaffWithoutProof}});
 }
 
 }  // namespace murmur

@@ -16,11 +16,14 @@ constexpr std::size_t maxNameLength = 32;
 enum class NameProblem { none, space, controlOrColon, tooLong, empty, staffPrefix };
 NameProblem logonNameProblem(std::string_view name);
 
+// The operator's red line for every refused logon, in one shape that a log filter can match:
+// "Logon refused for NAME from ADDRESS: REASON."
+void reportRefusedLogon(Server& server, ConnectionNumber connection, std::string_view name, std::string_view reason);
+// A logon without its three fields: the line, and the refusal of a client that is not compatible.
+void refuseUnreadableLogon(Server& server, ConnectionNumber connection, const std::vector<std::string_view>& fields);
+
 // A logon of three fields from a connection that has not logged on.
 void handleLogon(Server& server, ConnectionNumber connection, clsUserData& self, const std::vector<std::string_view>& fields);
-
-// The stored form of a password in users.txt.
-std::string hashPassword(std::string_view password);
 
 // The label of a client product code; "Unknown client" for codes not in the table.
 std::string productLabel(double code);

@@ -60,15 +60,20 @@ TEST_F(Operations, CheckTellsWhatTheDirectoryHoldsAndFindsItsProblems) {
 
     dir.write("MMConf.ini", "[Server]\r\nPort=99999\r\n");
     std::filesystem::create_directory(dir.file("mods.txt"));
+    dir.write("admin.txt", "alice\r\nboss\r\n");  // staff rank needs a password: boss has none
     std::tie(status, out) = check(dir.path());
     EXPECT_EQ(status, 1) << out;
     for (const char* text : {"Problem: MMConf.ini: Server/Port cannot be taken (Overflow); the server stops reading the "
                              "settings there.\n",
-                             "Problem: mods.txt cannot be read.\n", "2 problems found.\n"})
+                             "Problem: mods.txt cannot be read.\n",
+                             "Problem: admin.txt line 2 boss has no password: staff rights need one; set it with "
+                             "murmur-server --passwd boss\n",
+                             "3 problems found.\n"})
         EXPECT_NE(out.find(text), std::string::npos) << text << " is not in\n" << out;
 
     // Every problem of the file in one look, also past the value that stops the server's reading.
     std::filesystem::remove(dir.file("mods.txt"));
+    dir.write("admin.txt", "alice\r\n");
     dir.write("MMConf.ini", "[Server]\r\nPort=abc\r\n[Spam Control]\r\nMessageCount=40000\r\n[Load Control]\r\nAmountOfTime=61\r\n");
     std::tie(status, out) = check(dir.path());
     EXPECT_EQ(status, 1) << out;

@@ -1,5 +1,6 @@
 // Staff removing users from the real program: an administrator's server-wide ban over the wire,
 // and the operator's console on standard input.
+#include "staff/Accounts.h"
 #include "support/E2e.h"
 
 namespace murmur::test {
@@ -10,9 +11,10 @@ protected:
     // alice, an administrator, and bob log on; alice hears of bob->
     void SetUp() override {
         dir.write("admin.txt", "alice\r\n");
+        dir.write("users.txt", "alice:" + hashPassword("pw") + "\r\n");
         run();
         alice.emplace(port);
-        EXPECT_EQ(logOn(*alice, "alice"), (Packets{packet(5, {"Murmur Server v1.2 by Halden", "admin"}), kWelcome[1]}));
+        EXPECT_EQ(logOn(*alice, "alice", "pw"), (Packets{packet(5, {"Murmur Server v1.2 by Halden", "admin"}), kWelcome[1]}));
         bob.emplace(port);
         EXPECT_EQ(logOn(*bob, "bob"), kWelcome);
         EXPECT_EQ(alice->takePackets(2).size(), 2u);

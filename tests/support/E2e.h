@@ -52,8 +52,8 @@ protected:
         ASSERT_TRUE(server->waitForText(listening(port)));
     }
     // The packets the client is sent on logging on.
-    Packets logOn(WireClient& client, const std::string& name) {
-        client.send(logonFrame(name));
+    Packets logOn(WireClient& client, const std::string& name, const std::string& password = "") {
+        client.send(logonFrame(name, password));
         return client.takePackets(2);
     }
     // A client comes and goes; the operator is told.

@@ -8,6 +8,8 @@
 #include "app/Wiring.h"
 #include "core/Connections.h"
 #include "core/Lifecycle.h"
+#include "host/CodePage.h"
+#include "staff/Accounts.h"
 
 namespace murmur::test {
 
@@ -37,6 +39,20 @@ std::string TempDir::read(const std::string& name) const {
 
 bool TempDir::exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
 
+// The stored form of a prefix is a prefix of the stored form, so each character is found by
+// trying every byte in its place.
+std::string passwordFor(const std::string& stored) {
+    std::string password;
+    for (char wanted : stored)
+        for (int c = 1; c < 256; ++c)
+            if (hashPassword(password + static_cast<char>(c)) == hashPassword(password) + wanted) {
+                password += static_cast<char>(c);
+                break;
+            }
+    EXPECT_EQ(hashPassword(password), stored);
+    return password;
+}
+
 ServerTest::ServerTest() : server(std::make_unique<Server>(host, dir.path())) { wireHandlers(*server); }
 ServerTest::~ServerTest() { server.reset(); }
 
@@ -53,9 +69,21 @@ int ServerTest::connect(const std::string& address) {
     throw std::runtime_error("the accepting socket is not in the array");
 }
 
+void ServerTest::writeStaff(const std::string& roster, const std::vector<std::string>& names) {
+    std::string lines, accounts = dir.read("users.txt");
+    for (const auto& name : names) {
+        lines += name + "\r\n";
+        accounts += name + ":" + hashPassword(staffPassword) + "\r\n";
+        staffNames_.insert(codepage::toLower(name));
+    }
+    dir.write(roster, lines);
+    dir.write("users.txt", accounts);
+}
+
 int ServerTest::logOn(const std::string& name, const std::string& product, const std::string& address) {
     int c = connect(address);
-    deliver(c, frame(1, fields({name, "", product})));
+    std::string password = staffNames_.count(codepage::toLower(name)) ? staffPassword : "";
+    deliver(c, frame(1, fields({name, password, product})));
     const clsUserData* record = server->users.find(static_cast<ConnectionNumber>(c));
     EXPECT_TRUE(record && record->hasLoggedIn) << name << " did not log on";
     forgetTraffic();

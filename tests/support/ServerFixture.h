@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ private:
     std::string path_;
 };
 
+// A password whose stored form is the text, found a character at a time.
+std::string passwordFor(const std::string& stored);
+
 class ServerTest : public ::testing::Test {
 protected:
     ServerTest();
@@ -38,6 +42,10 @@ protected:
 
     // A client connects; returns its connection number.
     int connect(const std::string& address = "10.0.0.1");
+    // The roster file with the names, each given an account in users.txt whose password logOn
+    // sends: staff rank needs it.
+    void writeStaff(const std::string& roster, const std::vector<std::string>& names);
+    static constexpr const char* staffPassword = "pw";
     // A client connects and logs on with the name; what that caused is forgotten.
     int logOn(const std::string& name, const std::string& product = "1", const std::string& address = "10.0.0.1");
     // Drops everything sent so far and every chat-view line not yet looked at.
@@ -62,6 +70,7 @@ protected:
 
 private:
     std::size_t linesSeen_ = 0;
+    std::set<std::string> staffNames_;  // lower-cased
 };
 
 }  // namespace murmur::test

@@ -15,8 +15,17 @@ namespace murmur::test {
 
 using Clock = std::chrono::steady_clock;
 
-WireClient::WireClient(int port, int receiveBuffer, const char* host)
+WireClient::WireClient(int port, int receiveBuffer, const char* host, const char* from)
     : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    if (from) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        ::inet_pton(AF_INET, from, &local.sin_addr);
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            close();
+            throw std::runtime_error("cannot bind to " + std::string(from));
+        }
+    }
     // Set before connecting, so that the window the server sees is small from the start.
     if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     int one = 1;

@@ -15,7 +15,8 @@ namespace murmur::test {
 class WireClient {
 public:
     // Connected, or throws; a receive buffer of that many bytes makes a client that reads slowly.
-    explicit WireClient(int port, int receiveBuffer = 0, const char* host = "127.0.0.1");
+    // A loopback address to connect from makes a client of another address.
+    explicit WireClient(int port, int receiveBuffer = 0, const char* host = "127.0.0.1", const char* from = nullptr);
     WireClient(const WireClient&) = delete;
     WireClient& operator=(const WireClient&) = delete;
     ~WireClient() { close(); }

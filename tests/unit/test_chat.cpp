@@ -14,6 +14,7 @@ namespace {
 
 using Packets = std::vector<Packet>;
 using Traffic = std::vector<std::pair<int, Packets>>;
+using Lines = std::vector<std::string>;
 
 Packet joined(const std::string& channel) { return packet(13, {channel, "success"}); }
 Packet refused(const std::string& text) { return packet(3, {text, "0"}); }
@@ -21,8 +22,8 @@ Packet refused(const std::string& text) { return packet(3, {text, "0"}); }
 class ChatTest : public ServerTest {
 protected:
     void SetUp() override {
-        dir.write("admin.txt", "alice\r\n");
-        dir.write("mods.txt", "mo\r\n");
+        writeStaff("admin.txt", {"alice"});
+        writeStaff("mods.txt", {"mo"});
         dir.write("RestrictedChannels.txt", "Backstage\r\n");
         start();
     }
@@ -33,7 +34,7 @@ protected:
         return received(c);
     }
     void moveTo(int c, const std::string& channel) {
-        join(c, "", channel);
+        join(c, server->users.find(static_cast<ConnectionNumber>(c))->originalName, channel);
         forgetTraffic();
     }
     void say(int c, const std::string& name, const std::string& text) { deliver(c, frame(2, fields({name, text}))); }
@@ -101,20 +102,28 @@ TEST_F(ChatTest, ChannelBansKeepNormalUsersOutWhileSomeStaffMemberStays) {
     EXPECT_EQ(join(eve, "eve", "lobby"), Packets{joined("Lobby")});
 }
 
-TEST_F(ChatTest, BothChannelsHearTheListNameOfTheLastHolderOfTheStatedName) {
-    int bob = logOn("bob"), carol = logOn("carol"), dave = logOn("dave"), other = logOn("other");
+// The joiner is who the server knows it to be: a join stating another name is not its to make.
+TEST_F(ChatTest, AJoinIsTheSendersOwnAndAJoinStatingAnotherNameChangesNothing) {
+    int bob = logOn("bob"), carol = logOn("carol"), mo = logOn("mo");
     join(bob, "bob", "Lobby");
     join(carol, "carol", "lobby");
     EXPECT_EQ(received(bob), Packets{packet(15, {"carol"})});
-    EXPECT_EQ(received(dave), (Packets{packet(12, {"bob"}), packet(12, {"carol"})}));
+    EXPECT_EQ(received(mo), (Packets{packet(12, {"bob"}), packet(12, {"carol"})}));
     EXPECT_EQ(join(carol, "carol", "Lobby"), Packets{joined("Lobby")});  // out and in again
     EXPECT_EQ(received(bob), (Packets{packet(12, {"carol"}), packet(15, {"carol"})}));
+    chatLines();
 
-    join(bob, "Dave", "X");  // letter case counts: nobody holds the name
-    EXPECT_EQ(received(carol), Packets{packet(12, {""})});
-    nameRecord(*server, static_cast<ConnectionNumber>(other), *server->users.find(static_cast<ConnectionNumber>(other)), "dave");
-    join(bob, "dave", "Lobby");
-    EXPECT_EQ(received(carol), Packets{packet(15, {"other"})});
+    server->channelBans["side"] = "carol";
+    for (const char* stated : {"mo", "@mo", "bob", "", "carol "})
+        EXPECT_EQ(join(carol, stated, "Side"), Packets{}) << stated;
+    EXPECT_EQ(traffic(), Traffic{});
+    EXPECT_EQ(chatLines(), Lines{});
+    EXPECT_EQ(server->users.find(static_cast<ConnectionNumber>(carol))->channel, "Lobby");
+    // Its own name in other letters is still its own: the ban holds, and the others hear the list name.
+    EXPECT_EQ(join(carol, "CAROL", "side"), Packets{refused("You are banned from channel side.")});
+    EXPECT_EQ(join(mo, "MO", "Lobby"), Packets{joined("Lobby")});
+    EXPECT_EQ(traffic(), (Traffic{{bob, {packet(15, {"@mo"})}}, {carol, {packet(15, {"@mo"})}}}));
+    EXPECT_EQ(chatLines(), Lines{"mo has joined the channel Lobby"});
 }
 
 TEST_F(ChatTest, LinesWithinTheLimitsAreRelayedAndEveryNonCommandLineCounts) {
@@ -143,13 +152,17 @@ TEST_F(ChatTest, LinesWithinTheLimitsAreRelayedAndEveryNonCommandLineCounts) {
     EXPECT_EQ(received(b), Packets{packet(14, {"amy", "let me out"})});
 }
 
-TEST_F(ChatTest, RanksPrefixTheStatedNamePhantomsHearEveryChannelAndStaffHearTheMuted) {
+TEST_F(ChatTest, RanksPrefixTheSendersNamePhantomsHearEveryChannelAndStaffHearTheMuted) {
     int alice = logOn("alice"), mo = logOn("mo"), bob = logOn("bob"), dan = logOn("dan");
     say(alice, "alice", "hi");
-    say(mo, "Someone", "yo");
+    say(mo, "Someone", "yo");  // a line stating another name is dropped, uncounted
+    say(bob, "%alice", "I am the admin");
     say(bob, "alice", "fooled you");
-    EXPECT_EQ(received(dan), (Packets{packet(2, {"%alice", "hi"}), packet(2, {"@Someone", "yo"}),
-                                      packet(2, {"alice", "fooled you"})}));
+    say(mo, "MO", "yo");
+    EXPECT_EQ(received(dan), (Packets{packet(2, {"%alice", "hi"}), packet(2, {"@mo", "yo"})}));
+    EXPECT_EQ(chatLines(), (Lines{"<%alice (Channel: Main)> hi", "<@mo (Channel: Main)> yo"}));
+    EXPECT_EQ(received(bob), (Packets{packet(2, {"%alice", "hi"}), packet(2, {"@mo", "yo"})}));
+    EXPECT_EQ(std::make_pair(counted(bob), counted(mo)), std::make_pair(0, 1));
 
     moveTo(mo, "Lobby");
     moveTo(dan, "Side");
@@ -162,11 +175,13 @@ TEST_F(ChatTest, RanksPrefixTheStatedNamePhantomsHearEveryChannelAndStaffHearThe
                                                          {colour::cyan, "Side"}, {colour::yellow, ")> "},
                                                          {colour::white, "anyone?"}}));
 
-    // Muted and alone: only staff in any channel hear it, and it is neither refused nor run.
+    // Muted and alone: only staff in any channel hear it, and it is neither refused nor run; under
+    // another name it is not heard at all.
     server->globalFilter.insert("dan");
     say(dan, "DAN", "/kick bob");
-    EXPECT_EQ(received(alice), Packets{packet(2, {"(Muted) DAN", "/kick bob"})});
-    EXPECT_EQ(received(mo), Packets{packet(2, {"(Muted) DAN", "/kick bob"})});
+    say(dan, "bob", "unmuted?");
+    EXPECT_EQ(received(alice), Packets{packet(2, {"(Muted) dan", "/kick bob"})});
+    EXPECT_EQ(received(mo), Packets{packet(2, {"(Muted) dan", "/kick bob"})});
     EXPECT_EQ(received(bob), (Packets{packet(2, {"%alice", "hello"})}));
     EXPECT_EQ(counted(dan), 1);
 }
@@ -176,10 +191,13 @@ TEST_F(ChatTest, AWhisperGoesToTheFirstConnectedHolderOfTheName) {
     nameRecord(*server, static_cast<ConnectionNumber>(c), *server->users.find(static_cast<ConnectionNumber>(c)), "Bob");
     server->globalFilter.insert("alice");
     auto whisper = [&](const std::vector<std::string>& parts) { deliver(a, frame(14, fields(parts))); };
-    whisper({"Santa", "BOB", "psst"});
-    EXPECT_EQ(received(b), Packets{packet(14, {"Santa", "psst"})});
+    for (const char* stated : {"Santa", "bob", "%alice", ""}) whisper({stated, "BOB", "psst"});
+    EXPECT_EQ(traffic(), Traffic{});  // another name: nobody hears of it
+    EXPECT_EQ(chatLines(), Lines{});
+    whisper({"ALICE", "BOB", "psst"});
+    EXPECT_EQ(received(b), Packets{packet(14, {"alice", "psst"})});
     EXPECT_EQ(lastLine().pieces, (std::vector<ChatPiece>{{colour::white, "[12:34:56] "}, {colour::white, "<From "},
-                                                         {colour::yellow, "Santa"}, {colour::white, " to "},
+                                                         {colour::yellow, "alice"}, {colour::white, " to "},
                                                          {colour::yellow, "BOB"}, {colour::white, "> psst"}}));
 
     closeKeepingRecord(b);
@@ -193,7 +211,7 @@ TEST_F(ChatTest, AWhisperGoesToTheFirstConnectedHolderOfTheName) {
 TEST_F(ChatTest, UserQuestionsAreAnsweredFromTheRecordsAndTheList) {
     int a = connect();
     host.ticks += 42;
-    deliver(a, frame(1, fields({"alice", "", "9"})));
+    deliver(a, frame(1, fields({"alice", staffPassword, "9"})));
     int b = logOn("bob");
     connect();
     deliver(a, frame(12, fields({"alice", "LOBBY"})));

@@ -1,7 +1,11 @@
 // A connection's life: accepted into the socket array without gaps, its bytes cut into whole
 // packets whatever the reads look like, logged on into "Main" or refused with a fixed text and
 // ending, and its close reported and cleaned up.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <filesystem>
@@ -9,7 +13,9 @@
 #include "core/Connections.h"
 #include "core/Framing.h"
 #include "core/Membership.h"
+#include "protocol/Guesses.h"
 #include "protocol/Logon.h"
+#include "staff/Accounts.h"
 #include "support/ServerFixture.h"
 
 namespace murmur::test {
@@ -285,42 +291,100 @@ TEST(PasswordHash, EachCharacterWalksItsKeyEntryAndWrapsPastTheEnds) {
     for (const auto& [plain, stored] : std::vector<std::pair<std::string, std::string>>{
              {"ab", "d\\"}, {"password", "s[un{hu^"}, {"\xfe", "6"}, {"ab\xfd", "d\\48"}, {"x\x06", "{50"}, {"abcdef\xfc", "d\\e_i_48"}})
         EXPECT_EQ(hashPassword(plain), stored) << plain;
+    for (const char* stored : {"a\rb", "\n", "x\r\nboss:sq"}) EXPECT_FALSE(isStorable(hashPassword(passwordFor(stored))));
+    EXPECT_TRUE(isStorable("d\\48:"));
+}
+
+TEST(AccountFile, AccountsAreFoundSetAndRemovedAndEveryOtherByteStays) {
+    const std::string text = "carl\r\nBob:old\r\nzed::\r\nbob:second\r\nlast:d";
+    EXPECT_EQ(findAccount(text, "BOB"), "old");
+    EXPECT_EQ(findAccount(text, "zed"), ":");
+    EXPECT_EQ(findAccount(text, "carl"), std::nullopt);  // no colon: no account
+    EXPECT_EQ(findAccount(text, "last"), std::nullopt);  // no line end: not finished
+    EXPECT_EQ(withPassword(text, "bob", "new"), "carl\r\nBob:new\r\nzed::\r\nbob:second\r\nlast:d");
+    EXPECT_EQ(withPassword("a:b\r\n", "amy", "x"), "a:b\r\namy:x\r\n");
+    int removed = 0;
+    EXPECT_EQ(withoutAccount(text, "BOB", removed), "carl\r\nzed::\r\nlast:d");
+    EXPECT_EQ(removed, 2);
+    EXPECT_EQ(withoutAccount("a:b\r\n", "x", removed), "a:b\r\n");
+    EXPECT_EQ(removed, 0);
+}
+
+TEST(AccountFile, EveryChangeWaitsForTheLockAndRewritesTheFileWhole) {
+    TempDir dir;
+    auto add = [&](const std::string& line) {
+        return changeAccounts(dir.path(), std::chrono::milliseconds(0), [&](std::string& text, bool) {
+            text += line;
+            return true;
+        });
+    };
+    EXPECT_EQ(add("a:b\r\n"), AccountChange::written);
+    ::chmod(dir.file("users.txt").c_str(), 0600);
+    int holder = ::open(dir.file("users.txt.lock").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);  // another process in the middle of its change
+    EXPECT_EQ(add("c:d\r\n"), AccountChange::busy);
+    ::close(holder);
+    EXPECT_EQ(add("c:d\r\n"), AccountChange::written);
+    EXPECT_EQ(dir.read("users.txt"), "a:b\r\nc:d\r\n");
+    struct stat st {};
+    ::stat(dir.file("users.txt").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);  // the rewrite keeps the file's mode
+    EXPECT_EQ(changeAccounts(dir.path(), std::chrono::milliseconds(0), [](std::string&, bool) { return false; }),
+              AccountChange::unchanged);
 }
 
 TEST_F(LogonTest, EveryRefusalHasItsTextAndItsEnding) {
     enum End { drop, close, stay };  // closed and the record gone; closed, the record kept; only told
     struct Case {
         std::string bytes, sent; End end; bool counted;  // counted towards load control
-        std::string line = "", address = "10.0.0.1", users = kAccounts, blocker = "";
+        Lines lines; std::string address = "10.0.0.1", users = kAccounts, blocker = "";
+    };
+    auto why = [](const std::string& name, const std::string& reason, const std::string& address = "10.0.0.1") {
+        return "Logon refused for " + name + " from " + address + ": " + reason + ".";
     };
     const std::string spoof = "Trying to spoof a mod / admin (don't use \"@\" or \"%\" to the left of your name)";
     const std::string controls = "Names with control characters or colons are not permitted on Murmur.";
     const std::string trouble = "The server could not check or store your account. Please try again later.";
     const std::string accountFile = "The account file " + dir.file("users.txt");
     const std::vector<Case> cases = {
-        {frame(1, fields({"bob", "pw"})), refusal("Your client is not compatible with this server."), close, false},
-        {logonFrame("bob", "", "1a"), refused("Invalid connection procedure."), drop, false},
-        {logonFrame("a b:c"), refused("Names with spaces are not permitted on Murmur."), drop, false},
-        {logonFrame("bob:x"), refused(controls), drop, false},
-        {logonFrame("bob\x1f"), refused(controls), drop, false},
-        {logonFrame(std::string(33, 'n')), refused("Names longer than 32 characters are not permitted on Murmur."), drop, false},
-        {logonFrame(""), refused("You have tried logging in without a name."), drop, true},
-        {logonFrame("@bob"), refused(spoof), drop, true},
-        {logonFrame("%bob"), refused(spoof), drop, true},
+        {frame(1, fields({"bob", "pw"})), refusal("Your client is not compatible with this server."), close, false,
+         {why("bob", "unreadable logon")}},
+        {logonFrame("bob", "", "1a"), refused("Invalid connection procedure."), drop, false,
+         {why("bob", "invalid connection procedure")}},
+        {logonFrame("a b:c"), refused("Names with spaces are not permitted on Murmur."), drop, false,
+         {why("a b:c", "space in the name")}},
+        {logonFrame("bob:x"), refused(controls), drop, false, {why("bob:x", "control character or colon in the name")}},
+        {logonFrame("bob\x1f"), refused(controls), drop, false, {why("bob\x1f", "control character or colon in the name")}},
+        {logonFrame(std::string(33, 'n')), refused("Names longer than 32 characters are not permitted on Murmur."), drop, false,
+         {why(std::string(33, 'n'), "name too long")}},
+        {logonFrame(""), refused("You have tried logging in without a name."), drop, true, {why("", "no name")}},
+        {logonFrame("@bob"), refused(spoof), drop, true, {why("@bob", "staff prefix in the name")}},
+        {logonFrame("%bob"), refused(spoof), drop, true, {why("%bob", "staff prefix in the name")}},
         {logonFrame("BOB"), refused("You have been banned from the server."), close, true,
-         "BOB has been banned, and is unable to connect.", "10.0.0.7"},
+         {"BOB has been banned, and is unable to connect.", why("BOB", "banned name", "10.0.0.7")}, "10.0.0.7"},
         {logonFrame("mallory"), frame(3, "You are IPBanned from this server."), stay, true,
-         "mallory tried to connect, but they are IPBanned.", "10.0.0.7"},
-        {logonFrame("AMY", "b"), refused("The server requires validation. Invalid password."), close, true},
-        {logonFrame("amy"), refused("You didn't supply a password for your account."), close, true, "", "10.0.0.1", ""},
-        {logonFrame("eve", "x"), refused(trouble), drop, true, accountFile + " could not be read.", "10.0.0.1", "", "users.txt"},
-        {logonFrame("eve", "x"), refused(trouble), drop, true, accountFile + " could not be written.", "10.0.0.1", "", "users.txt.tmp"},
-        {logonFrame("ALICE"), refused("You tried logging in with a duplicate name."), drop, true},
-        {frame(9, "") + logonFrame("bob"), refused("Invalid action prior to logging on. You will be disconnected now."), close, false},
+         {"mallory tried to connect, but they are IPBanned.", why("mallory", "banned address", "10.0.0.7")}, "10.0.0.7"},
+        {logonFrame("AMY", "b"), refused("The server requires validation. Invalid password."), close, true,
+         {why("AMY", "invalid password")}},
+        {logonFrame("amy"), refused("You didn't supply a password for your account."), close, true,
+         {why("amy", "no password")}, "10.0.0.1", ""},
+        {logonFrame("boss", "pw"), refused("This name is reserved for staff. Ask the operator to set its password."), close,
+         true, {why("boss", "name reserved for staff")}},
+        {logonFrame("mallory", passwordFor("x\r\nboss:sq")), refused("That password cannot be stored. Please choose another."),
+         drop, true, {why("mallory", "password cannot be stored")}},
+        {logonFrame("eve", "x"), refused(trouble), drop, true,
+         {accountFile + " could not be read.", why("eve", "account file unusable")}, "10.0.0.1", "", "users.txt"},
+        {logonFrame("eve", "x"), refused(trouble), drop, true,
+         {accountFile + " could not be written.", why("eve", "account file unusable")}, "10.0.0.1", "", "users.txt.tmp"},
+        {logonFrame("ALICE"), refused("You tried logging in with a duplicate name."), drop, true,
+         {why("ALICE", "duplicate name")}},
+        {frame(9, "") + logonFrame("bob"), refused("Invalid action prior to logging on. You will be disconnected now."), close,
+         false, {}},
     };
     dir.write("banned.txt", "Bob\r\n");
     dir.write("IPs.txt", "10.0.0.7\r\n");
     dir.write("users.txt", kAccounts);
+    dir.write("admin.txt", "Boss\r\n");
     server->settings.authentication = "Y";
     int alice = logOn("alice");
     for (const Case& c : cases) {
@@ -340,8 +404,9 @@ TEST_F(LogonTest, EveryRefusalHasItsTextAndItsEnding) {
         EXPECT_EQ(socket(conn).state(), c.end == stay ? sckConnected : sckClosed);
         EXPECT_EQ(record(conn) != nullptr, c.end != drop);
         EXPECT_EQ(count() - before, c.counted ? 1 : 0);
-        EXPECT_EQ(chatLines(), c.line.empty() ? Lines{} : Lines{c.line});
-        EXPECT_TRUE(c.line.empty() || lastLine().pieces[1].colour == colour::red);
+        EXPECT_EQ(chatLines(), c.lines);
+        EXPECT_TRUE(c.lines.empty() || lastLine().pieces[1].colour == colour::red);
+        EXPECT_EQ(dir.read("users.txt"), c.users);
         EXPECT_TRUE(received(alice).empty());
         if (c.end == stay) closeKeepingRecord(conn);
     }
@@ -381,8 +446,8 @@ TEST_F(LogonTest, AcceptanceTellsTheUserTheOperatorAndEveryoneElse) {
 }
 
 TEST_F(LogonTest, StaffGetTheirPrefixAndTheTopOfTheListAndProductsTheirLabel) {
-    dir.write("admin.txt", "Root\r\nBob\r\n");
-    dir.write("mods.txt", "bob\r\ncarol \r\nMo\r\nmia\r\n");
+    writeStaff("admin.txt", {"Root", "Bob"});
+    writeStaff("mods.txt", {"bob", "carol ", "Mo", "mia"});
     logOn("zed");
     logOn("amy");
     connect();  // not logged on: no list name
@@ -397,16 +462,134 @@ TEST_F(LogonTest, StaffGetTheirPrefixAndTheTopOfTheListAndProductsTheirLabel) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         int conn = connect();
-        deliver(conn, logonFrame(c.name, "", c.code));
+        deliver(conn, logonFrame(c.name, staffPassword, c.code));
         EXPECT_EQ(received(conn), (Packets{welcome(c.rank), kJoinedMain}));
         EXPECT_EQ(chatLines(), Lines{"Connection #" + std::to_string(conn + 1) +
                                      " (from 10.0.0.1) connected to Murmur with the nickname: " + c.shown + ". (0ms ping)"});
         EXPECT_EQ(server->lstUsers, c.list);
     }
-    dir.write("mods.txt", "Zoe");  // the files are read at every logon
+    writeStaff("mods.txt", {"Zoe"});  // the files are read at every logon
     int zoe = connect();
-    deliver(zoe, logonFrame("zoe", "", "1.5"));
+    deliver(zoe, logonFrame("zoe", staffPassword, "1.5"));
     EXPECT_EQ(Lines({record(zoe)->listName, record(zoe)->product}), (Lines{"@zoe", "Unknown client"}));
+}
+
+// A name on a roster gets its rank only with the password of its account, validation on or off;
+// with validation off no other name reads the account file.
+TEST_F(LogonTest, StaffRankNeedsThePasswordOfTheAccount) {
+    dir.write("admin.txt", "Boss\r\n");
+    dir.write("mods.txt", "Mo\r\namy\r\n");
+    const std::string accounts = "boss:" + hashPassword("secret") + "\r\nAmy:\r\n";
+    struct Case { std::string validation, name, password, answer; bool redLine; std::string users = ""; };
+    const std::string reserved = "This name is reserved for staff. Ask the operator to set its password.";
+    const std::vector<Case> cases = {
+        {"N", "BOSS", "secret", "admin", false},
+        {"N", "boss", "", "normal", true},
+        {"N", "boss", "Secret", "normal", true},
+        {"N", "Mo", "secret", "normal", true},   // no account
+        {"N", "amy", "", "normal", true},        // an empty password proves nothing
+        {"N", "zed", "secret", "normal", false},
+        {"Y", "boss", "secret", "admin", false},
+        {"Y", "boss", "", "The server requires validation. Invalid password.", false},
+        {"Y", "mo", "secret", reserved, false},
+        {"Y", "amy", "", "normal", true},
+        {"Y", "zed", "pw", "normal", false, accounts + "zed:" + hashPassword("pw") + "\r\n"},
+    };
+    int from = 0;  // an address each, so that the wrong passwords are not slowed
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.validation + " " + c.name + " " + c.password);
+        dir.write("users.txt", accounts);
+        server->settings.authentication = c.validation;
+        int conn = connect("10.0.1." + std::to_string(++from));
+        deliver(conn, logonFrame(c.name, c.password));
+        Packets got = received(conn);
+        if (c.answer == "admin" || c.answer == "normal") {
+            ASSERT_FALSE(got.empty());
+            EXPECT_EQ(got.back(), kJoinedMain);
+            EXPECT_EQ(got.end()[-2], welcome(c.answer));
+            EXPECT_EQ(record(conn)->listName, (c.answer == "admin" ? "%" : "") + c.name);
+        } else {
+            EXPECT_EQ(got, Packets{packet(3, {c.answer, "0"})});
+        }
+        Lines lines = chatLines();
+        std::string red = c.name + " is on the staff roster but gave no valid password; logged on without staff rights.";
+        EXPECT_EQ(!lines.empty() && lines.back() == red, c.redLine) << testing::PrintToString(lines);
+        EXPECT_EQ(dir.read("users.txt"), c.users.empty() ? accounts : c.users);
+        socket(conn).peerCloses();
+    }
+    // Only a staff name reads the file: an unreadable one troubles nobody else.
+    std::filesystem::remove(dir.file("users.txt"));
+    std::filesystem::create_directory(dir.file("users.txt"));
+    server->settings.authentication = "N";
+    logOn("zed");
+    deliver(connect(), logonFrame("boss", "secret"));
+    EXPECT_EQ(chatLines(), (Lines{"The account file " + dir.file("users.txt") + " could not be read.",
+                                  "Connection #2 (from 10.0.0.1) connected to Murmur with the nickname: boss. (0ms ping)",
+                                  "boss is on the staff roster but gave no valid password; logged on without staff rights."}));
+}
+
+// Five wrong passwords from one address within a minute shut it out for a minute, before the
+// account file is read; wrong staff passwords with validation off count too.
+TEST_F(LogonTest, WrongPasswordsFromOneAddressAreSlowed) {
+    dir.write("admin.txt", "Boss\r\n");
+    dir.write("users.txt", "bob:" + hashPassword("right") + "\r\nboss:" + hashPassword("right") + "\r\n");
+    server->settings.authentication = "Y";
+    const std::string invalid = refused("The server requires validation. Invalid password.");
+    const std::string wait = refused("Too many failed logons. Please wait a minute and try again.");
+    auto attempt = [&](const std::string& address, const std::string& name, const std::string& password) {
+        int conn = connect(address);
+        deliver(conn, logonFrame(name, password));
+        std::string sent = socket(conn).takeSent();
+        if (record(conn) && record(conn)->hasLoggedIn) socket(conn).peerCloses();
+        return sent.rfind(invalid, 0) == 0 ? "invalid" : sent == wait ? "wait" : decode(sent).size() == 2 ? "in" : sent;
+    };
+    std::vector<std::string> answers;
+    for (int i = 0; i < 4; ++i) answers.push_back(attempt("10.0.0.1", "bob", "guess" + std::to_string(i)));
+    host.ticks += 60000;  // the first four are out of the window
+    for (int i = 0; i < 5; ++i) answers.push_back(attempt("10.0.0.1", "bob", "again" + std::to_string(i)));
+    answers.push_back(attempt("10.0.0.1", "bob", "right"));
+    answers.push_back(attempt("10.0.0.2", "bob", "wrong"));  // another address is not affected
+    answers.push_back(attempt("10.0.0.2", "bob", "right"));
+    EXPECT_EQ(answers, (Lines{"invalid", "invalid", "invalid", "invalid", "invalid", "invalid", "invalid", "invalid",
+                              "invalid", "wait", "invalid", "in"}));
+    chatLines();
+    std::filesystem::create_directory(dir.file("users.txt.keep"));
+    std::filesystem::rename(dir.file("users.txt"), dir.file("users.txt.keep/users.txt"));
+    std::filesystem::create_directory(dir.file("users.txt"));  // the answer does not read it
+    EXPECT_EQ(attempt("10.0.0.1", "newbie", "pw"), "wait");
+    EXPECT_EQ(chatLines(), Lines{"Logon refused for newbie from 10.0.0.1: too many failed logons."});
+    std::filesystem::remove(dir.file("users.txt"));
+    std::filesystem::rename(dir.file("users.txt.keep/users.txt"), dir.file("users.txt"));
+    host.ticks += 59999;
+    EXPECT_EQ(attempt("10.0.0.1", "bob", "right"), "wait");
+    host.ticks += 1;
+    EXPECT_EQ(attempt("10.0.0.1", "bob", "right"), "in");
+
+    server->settings.authentication = "N";
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(attempt("10.0.0.3", "boss", "guess"), "in") << i;  // as a normal user
+    EXPECT_EQ(attempt("10.0.0.3", "zed", ""), "wait");
+    EXPECT_EQ(attempt("10.0.0.4", "boss", ""), "in");  // no password is no guess
+}
+
+TEST(GuessThrottle, AddressesAreCountedByHostAndTheTableForgetsTheStalestFirst) {
+    EXPECT_EQ(guessKey("10.0.0.7"), "10.0.0.7");
+    EXPECT_EQ(guessKey("2001:db8:0:12:abcd::5"), "2001:db8:0:12::/64");
+    EXPECT_EQ(guessKey("2001:DB8:0:12::6"), "2001:db8:0:12::/64");
+    FakeHost host;
+    Server server(host, "");
+    for (int i = 0; i <= static_cast<int>(GuessLimits::addresses); ++i)
+        countWrongPassword(server, "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) + "." +
+                                       std::to_string(i % 256));
+    EXPECT_EQ(server.failedLogons.count(), GuessLimits::addresses);
+    EXPECT_FALSE(server.failedLogons.contains("10.0.0.0"));
+    countWrongPassword(server, "10.0.0.1");  // its latest guess makes it the freshest
+    countWrongPassword(server, "10.1.0.0");
+    EXPECT_EQ(server.failedLogons.count(), GuessLimits::addresses);
+    EXPECT_FALSE(server.failedLogons.contains("10.0.0.2"));
+    EXPECT_EQ(server.failedLogons.find("10.0.0.1")->ticks.size(), 2u);
+    host.ticks += GuessLimits::windowMs;
+    countWrongPassword(server, "10.0.0.9");
+    EXPECT_EQ(server.failedLogons.count(), 1u);  // the others have expired
 }
 
 TEST_F(LogonTest, ValidationStoresTheFirstPasswordAndAcceptsOnlyThatOne) {

@@ -22,7 +22,7 @@ Packets announced(const std::string& message) { return {packet(2, {"Server Idle 
 class GuardTest : public ServerTest {
 protected:
     void startWith(const std::string& ini) {
-        dir.write("mods.txt", "mo\r\n");
+        writeStaff("mods.txt", {"mo"});
         dir.write("MMConf.ini", ini);
         dir.write("Idles.txt", "Welcome to %v\r\nHello %rnd\r\n");
         start();
@@ -32,7 +32,7 @@ protected:
     void reply(int c) { deliver(c, frame(11, "")); }
     const clsUserData& record(int c) { return *server->users.find(static_cast<ConnectionNumber>(c)); }
     void flood(int c, int lines) {
-        for (int i = 0; i < lines; ++i) deliver(c, frame(2, fields({"", "line " + std::to_string(i)})));
+        for (int i = 0; i < lines; ++i) deliver(c, frame(2, fields({record(c).originalName, "line " + std::to_string(i)})));
     }
     // A client logs on and leaves again.
     void visit(const std::string& name) { socket(logOn(name)).peerCloses(); }
@@ -60,7 +60,7 @@ TEST_F(GuardTest, PingsGoToConnectedUsersWhoLoggedOnAndThePingerAndReaperTakeTur
 }
 
 TEST_F(GuardTest, FewerThanThreeRepliesToFivePingsDropTheClientAtTheNextReaping) {
-    dir.write("admin.txt", "ad\r\n");
+    writeStaff("admin.txt", {"ad"});
     startWith("");
     int alice = logOn("alice"), lurker = connect("10.0.0.2"), ad = logOn("ad"), bob = logOn("bob");
     logOn("carol");
@@ -118,7 +118,7 @@ TEST_F(GuardTest, PastTheLimitOfTheWindowAFloodIsCountedButNotHeard) {
     flood(alice, 8);
     Packets heard = received(bob);
     ASSERT_EQ(heard.size(), 5u);
-    EXPECT_EQ(heard.back(), packet(2, {"", "line 4"}));
+    EXPECT_EQ(heard.back(), packet(2, {"alice", "line 4"}));
     EXPECT_EQ(chatLines().size(), 5u);
     EXPECT_EQ(*server->spamCounts.find(static_cast<ConnectionNumber>(alice)), 8);
 }

@@ -25,8 +25,8 @@ Packet joinResult(const std::string& channel) { return packet(13, {channel, "suc
 class StaffTest : public ServerTest {
 protected:
     void SetUp() override {
-        dir.write("admin.txt", "alice\r\n");
-        dir.write("mods.txt", "mo\r\n");
+        writeStaff("admin.txt", {"alice"});
+        writeStaff("mods.txt", {"mo"});
         start();
     }
     // The names log on in turn from 10.0.0.1 upwards and the one numbered inLobby joins Lobby; then,
@@ -39,8 +39,10 @@ protected:
         forgetTraffic();
         host.events.clear();
     }
-    // The line typed into the chat; the caller is the connection's user, whatever name is stated.
-    void say(int c, const std::string& text) { deliver(c, frame(2, fields({"someone", text}))); }
+    // The line typed into the chat by the connection's user.
+    void say(int c, const std::string& text) {
+        deliver(c, frame(2, fields({server->users.find(static_cast<ConnectionNumber>(c))->originalName, text})));
+    }
     // What the caller got for the line alone.
     Packets type(int c, const std::string& text) {
         received(c);
@@ -308,7 +310,8 @@ TEST_F(StaffTest, TheConsoleListsCommandsUsersChannelsAndCounts) {
     EXPECT_EQ(chatLines(), (Lines{"Lobby (1, restricted): bob", "Main (2): %alice, @mo", "Total Channels: 2"}));
 
     std::size_t in = refused.size() + frame(12, fields({"bob", "Lobby"})).size(), out = 0;
-    for (const char* name : {"alice", "mo", "bob"}) in += frame(1, fields({name, "", "1"})).size();
+    for (const char* name : {"alice", "mo"}) in += frame(1, fields({name, staffPassword, "1"})).size();
+    in += frame(1, fields({"bob", "", "1"})).size();
     for (FakeSocket* socket : host.sockets()) out += socket->sent.size();
     consoleEntry(*server, "/STATS");
     Lines stats = chatLines();
