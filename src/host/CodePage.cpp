@@ -83,6 +83,10 @@ bool isShownEscaped(unsigned char byte) {
 }
 
 std::string toPrintableUtf8(std::string_view bytes) {
+    // Most operator text is printable ASCII, which is its own UTF-8.
+    bool plain = true;
+    for (char c : bytes) plain = plain && c >= 0x20 && c < 0x7F;
+    if (plain) return std::string(bytes);
     static const char* hex = "0123456789ABCDEF";
     std::string out;
     out.reserve(bytes.size());
