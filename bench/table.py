@@ -154,9 +154,9 @@ def main():
     if "E" in scenarios:
         steps = sorted({r["step"] for r in res.rows if r["scenario"] == "E" and r.get("step") is not None})
         print()
-        print("Scenario E: the clients walked from %s to %s; KB per client = RSS growth from before the first "
-              "client to the last one in the channel, divided by the clients; idle CPU over the idle phase; "
-              "deliveries/s for one sender to all." % ("{:,}".format(steps[0]), "{:,}".format(steps[-1])))
+        print("Scenario E, by number of clients (%s); KB per client = RSS growth from before the first client to "
+              "the last one in the channel, divided by the clients; idle CPU over the idle phase; deliveries/s for "
+              "one sender to all." % ", ".join("{:,}".format(n) for n in steps))
         print()
         header("clients", E_FIGURES)
         by_step = {}
@@ -179,7 +179,8 @@ def main():
                 else:
                     skipped = len(measured) - used
                     parts.append("%s %s N^%.2f%s" % (words, "grows about as" if not parts else "as", k,
-                                                     " (%d steps at 0 left out)" % skipped if skipped else ""))
+                                                     " (%d step%s at 0 or less left out)" % (skipped, "s" if skipped > 1 else "")
+                                                     if skipped else ""))
             ok_steps = [n for n in steps if by_step[n].get((server, "logon_s")) is not None]
             span = ("%s–%s clients, %d steps" % ("{:,}".format(ok_steps[0]), "{:,}".format(ok_steps[-1]), len(ok_steps))
                     if ok_steps else "no step passed")
