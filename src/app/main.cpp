@@ -23,6 +23,7 @@
 #include "core/Version.h"
 #include "host/CodePage.h"
 #include "host/qt/QtHost.h"
+#include "protocol/Logon.h"
 #include "ui/ControlSocket.h"
 #include "ui/Headless.h"
 #include "ui/MainWindow.h"
@@ -210,7 +211,10 @@ int runHeadless(int argc, char** argv, const Options& options, murmur::ControlCl
         },
         [&] { host.runHandler([&] { murmur::reloadLists(server); }); });
     frontend.readConsoleFrom(STDIN_FILENO);
-    host.runHandler([&] { murmur::startUp(server); });
+    host.runHandler([&] {
+        murmur::startUp(server);
+        murmur::readLogonFiles(server);
+    });
     return app.exec();
 }
 
@@ -224,7 +228,10 @@ int runWindow(int argc, char** argv, const Options& options, murmur::ControlClai
     murmur::frmMain window(server);
     murmur::ControlSocket control(server, std::move(claim));
     murmur::onSignals([&] { window.close(); }, [&] { host.runHandler([&] { murmur::reloadLists(server); }); });
-    host.runHandler([&] { murmur::startUp(server); });
+    host.runHandler([&] {
+        murmur::startUp(server);
+        murmur::readLogonFiles(server);
+    });
     window.showAfterStartUp();
     return app.exec();
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/ChatView.h"
+#include "core/DataCache.h"
 #include "core/Frontend.h"
 #include "core/OrderedMap.h"
 #include "core/Settings.h"
@@ -118,6 +119,11 @@ struct Server {
     std::vector<ConnectionNumber> channelPhantoms;
     // Lower-cased logon name to the connections whose records hold it.
     std::unordered_map<std::string, std::vector<ConnectionNumber>> logonNames;
+    // The data files read at every logon, as last read.
+    struct {
+        ListCache administrators, moderators, bannedNames, bannedAddresses;
+        AccountCache accounts;
+    } dataFiles;
     std::vector<std::string> restrictedChannels;
     std::vector<std::string> allowedChannels;
     // Queue sharers that have had their turn in this round.

@@ -1,9 +1,9 @@
 #include "host/TextFile.h"
 
-#include "host/CodePage.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,13 +70,6 @@ std::vector<std::string> readLines(const std::string& path) {
     return splitCrLf(text);
 }
 
-bool hasLineNoCase(const std::string& path, std::string_view entry) {
-    std::string lowered = codepage::toLower(entry);
-    for (const auto& line : readLines(path))
-        if (line.size() == lowered.size() && codepage::toLower(line) == lowered) return true;
-    return false;
-}
-
 namespace {
 
 bool writeAll(int fd, std::string_view data) {
@@ -90,6 +83,40 @@ bool writeAll(int fd, std::string_view data) {
 }
 
 }  // namespace
+
+namespace {
+
+Stamp stampOf(const struct stat& st) {
+    return {true, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+}  // namespace
+
+Stamp stamp(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return stampOf(st);
+}
+
+bool settled(const Stamp& stamp) {
+    constexpr std::int64_t kSettleNs = 2'000'000'000;
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec - stamp.modifiedNs > kSettleNs;
+}
+
+bool appendLineDurably(const std::string& path, std::string_view line, Stamp& after) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    std::string data(line);
+    data += "\r\n";
+    struct stat st {};
+    bool ok = writeAll(fd, data) && ::fsync(fd) == 0 && ::fstat(fd, &st) == 0;
+    if (ok) after = stampOf(st);
+    return ::close(fd) == 0 && ok;
+}
 
 bool appendLine(const std::string& path, std::string_view line) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);

@@ -11,6 +11,19 @@ namespace murmur::textfile {
 
 enum class ReadStatus { ok, missing, failed };
 
+// What a file is on disk: when any of these changes, what was read from it must be read again.
+struct Stamp {
+    bool present = false;
+    std::uint64_t device = 0, inode = 0, size = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const Stamp&) const = default;
+};
+Stamp stamp(const std::string& path);
+// Whether the file was last changed long enough ago that a change made now would show in its stamp.
+// A file changed again within the same clock tick, to the same size, looks unchanged: what was read
+// from an unsettled file is read again next time.
+bool settled(const Stamp& stamp);
+
 bool exists(const std::string& path);
 // Size in bytes, or -1 when the file does not exist.
 std::int64_t size(const std::string& path);
@@ -22,11 +35,10 @@ std::vector<std::string> splitCrLf(std::string_view text);
 std::vector<std::string> split(std::string_view text, std::string_view separator);
 // Reads and splits; a missing or unreadable file gives no lines.
 std::vector<std::string> readLines(const std::string& path);
-// Whether some line of the file equals the entry without regard to letter case; lines are whole,
-// nothing is trimmed. A missing or unreadable file holds nothing.
-bool hasLineNoCase(const std::string& path, std::string_view entry);
 // Creates the file when it is missing and adds the line and CR LF at its end.
 bool appendLine(const std::string& path, std::string_view line);
+// The same in one write that is on disk before it returns, and the file's stamp after it.
+bool appendLineDurably(const std::string& path, std::string_view line, Stamp& after);
 // Replaces the file with the lines, each ended by CR LF. The old content stays whole until the new
 // one is complete on disk; the new file keeps the old one's mode, and its owner where allowed.
 bool rewrite(const std::string& path, const std::vector<std::string>& lines);

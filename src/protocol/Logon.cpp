@@ -74,41 +74,30 @@ void reportAccountFile(Server& server, const std::string& problem) {
     addChat(server, {{colour::red, "The account file " + server.path(files::accounts) + " " + problem}});
 }
 
-// The account file as it is now; nothing when it cannot be read (the operator is told).
-std::optional<std::string> readAccounts(Server& server, bool& present) {
-    std::string text;
-    textfile::ReadStatus status = textfile::readWhole(server.path(files::accounts), text);
-    if (status == textfile::ReadStatus::failed) {
-        reportAccountFile(server, "could not be read.");
-        return std::nullopt;
-    }
-    present = status == textfile::ReadStatus::ok;
-    return text;
+// The name's account in users.txt as it is now; the operator is told when the file cannot be read.
+AccountLookup lookUp(Server& server, std::string_view name) {
+    AccountLookup found = lookUpAccount(server.dataFiles.accounts, server.dataDirectory, name);
+    if (!found.readable) reportAccountFile(server, "could not be read.");
+    return found;
 }
 
 // Checks the password against users.txt, or stores a new account there. A staff name never gets
 // its account by logging on: whoever came first would own the rank.
 AccountCheck checkAccount(Server& server, std::string_view name, std::string_view password, bool staff) {
-    bool present = false;
-    std::optional<std::string> text = readAccounts(server, present);
-    if (!text) return AccountCheck::fileTrouble;
+    AccountLookup found = lookUp(server, name);
+    if (!found.readable) return AccountCheck::fileTrouble;
     std::string encoded = hashPassword(password);
     auto compare = [&](const std::string& stored) {
         return stored == encoded ? AccountCheck::accepted : AccountCheck::wrongPassword;
     };
-    if (auto stored = findAccount(*text, name)) return compare(*stored);
+    if (found.stored) return compare(*found.stored);
     if (staff) return AccountCheck::reservedForStaff;
-    if (!present && password.empty()) return AccountCheck::noPassword;
+    if (!found.present && password.empty()) return AccountCheck::noPassword;
     if (!isStorable(encoded)) return AccountCheck::unstorable;
 
     // An operator's account command may have changed the file since: the creation looks again.
     std::optional<std::string> stored;
-    AccountChange change = changeAccounts(server.dataDirectory, kLockPatience, [&](std::string& now, bool exists) {
-        stored = findAccount(now, name);
-        if (stored || (!exists && password.empty())) return false;
-        now = withPassword(now, name, encoded);
-        return true;
-    });
+    AccountChange change = addAccount(server.dataFiles.accounts, server.dataDirectory, kLockPatience, name, encoded, stored);
     switch (change) {
         case AccountChange::written: return AccountCheck::created;
         case AccountChange::unchanged: return stored ? compare(*stored) : AccountCheck::noPassword;
@@ -122,9 +111,7 @@ AccountCheck checkAccount(Server& server, std::string_view name, std::string_vie
 // With validation off only a staff name reads the account file: its rank needs the password of
 // its account. An empty password proves nothing.
 bool provesStaffRank(Server& server, std::string_view name, std::string_view password, const std::string& address) {
-    bool present = false;
-    std::optional<std::string> text = readAccounts(server, present);
-    std::optional<std::string> stored = text ? findAccount(*text, name) : std::nullopt;
+    std::optional<std::string> stored = lookUp(server, name).stored;
     if (!stored || stored->empty() || password.empty()) return false;
     if (hashPassword(password) == *stored) return true;
     countWrongPassword(server, address);
@@ -210,6 +197,12 @@ void reportRefusedLogon(Server& server, ConnectionNumber connection, std::string
 void refuseUnreadableLogon(Server& server, ConnectionNumber connection, const std::vector<std::string_view>& fields) {
     reportRefusedLogon(server, connection, fields.empty() ? std::string_view() : fields[0], kUnreadableReason);
     refuseIncompatible(server, connection);
+}
+
+void readLogonFiles(Server& server) {
+    lookupStaff(server, "");
+    checkBans(server, "", "");
+    lookUpAccount(server.dataFiles.accounts, server.dataDirectory, "");
 }
 
 void handleLogon(Server& server, ConnectionNumber connection, clsUserData& self, const std::vector<std::string_view>& fields) {

@@ -22,6 +22,10 @@ void reportRefusedLogon(Server& server, ConnectionNumber connection, std::string
 // A logon without its three fields: the line, and the refusal of a client that is not compatible.
 void refuseUnreadableLogon(Server& server, ConnectionNumber connection, const std::vector<std::string_view>& fields);
 
+// Reads the files a logon looks at (rosters, ban lists, accounts) before the first client comes, so
+// that nobody waits while a large account file is read.
+void readLogonFiles(Server& server);
+
 // A logon of three fields from a connection that has not logged on.
 void handleLogon(Server& server, ConnectionNumber connection, clsUserData& self, const std::vector<std::string_view>& fields);
 

@@ -17,6 +17,9 @@
 namespace murmur {
 namespace {
 
+// Accounts the server added are looked through one by one until there are this many.
+constexpr std::size_t kAppendedBeforeMerge = 1024;
+
 // The password key. Every account in users.txt was stored with it: changing a single entry
 // locks out every stored account.
 constexpr std::array<int, 6> kPasswordKey = {2, 5, 1, 4, 3, 6};
@@ -71,7 +74,99 @@ private:
     int fd_;
 };
 
+std::uint32_t nameHash(std::string_view name) {
+    std::uint32_t hash = 2166136261u;
+    for (char c : name) hash = (hash ^ static_cast<unsigned char>(codepage::toLower(c))) * 16777619u;
+    return hash;
+}
+
+// The account line starting at the offset: its name, and the stored form after the first colon.
+std::pair<std::string_view, std::string_view> accountAt(const std::string& text, std::uint32_t start) {
+    std::string_view line(text.data() + start, text.find("\r\n", start) - start);
+    std::size_t colon = line.find(':');
+    return {line.substr(0, colon), line.substr(colon + 1)};
+}
+
+void loadAccounts(AccountCache& cache, const std::string& path) {
+    textfile::Stamp now = textfile::stamp(path);
+    if (cache.loaded && now == cache.stamp) return;
+    std::string text;
+    textfile::ReadStatus status = textfile::readWhole(path, text);
+    cache = AccountCache{};
+    // Lines are found by 32-bit offsets; a file beyond that is not one the server can use.
+    cache.readable = status != textfile::ReadStatus::failed && text.size() <= 0xFFFFFFFFu;
+    if (!cache.readable || status != textfile::ReadStatus::ok) text.clear();
+    cache.text = std::move(text);
+    // Only lines ended by CR LF are accounts: the piece after the last one is not finished.
+    for (std::size_t start = 0, end; (end = cache.text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        std::string_view line(cache.text.data() + start, end - start);
+        std::size_t colon = line.find(':');
+        if (colon != std::string_view::npos)
+            cache.index.emplace_back(nameHash(line.substr(0, colon)), static_cast<std::uint32_t>(start));
+    }
+    std::sort(cache.index.begin(), cache.index.end());
+    cache.stamp = now;
+    cache.loaded = cache.readable && textfile::settled(now);
+}
+
+std::optional<std::string> cachedAccount(const AccountCache& cache, std::string_view name) {
+    std::uint32_t hash = nameHash(name);
+    auto it = std::lower_bound(cache.index.begin(), cache.index.end(), std::make_pair(hash, std::uint32_t{0}));
+    // Lines of one hash lie in file order: the first of the name is its account.
+    for (; it != cache.index.end() && it->first == hash; ++it) {
+        auto [lineName, stored] = accountAt(cache.text, it->second);
+        if (codepage::equalsNoCase(lineName, name)) return std::string(stored);
+    }
+    for (std::uint32_t start : cache.appended) {
+        auto [lineName, stored] = accountAt(cache.text, start);
+        if (codepage::equalsNoCase(lineName, name)) return std::string(stored);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+AccountLookup lookUpAccount(AccountCache& cache, const std::string& directory, std::string_view name) {
+    loadAccounts(cache, textfile::pathIn(directory, files::accounts));
+    return {cache.readable, cache.stamp.present, cache.readable ? cachedAccount(cache, name) : std::nullopt};
+}
+
+AccountChange addAccount(AccountCache& cache, const std::string& directory, std::chrono::milliseconds patience,
+                         std::string_view name, std::string_view encoded, std::optional<std::string>& stored) {
+    LockFile lock(textfile::pathIn(directory, files::accountsLock));
+    if (!lock.opened()) return AccountChange::unwritable;
+    if (!lock.take(patience)) return AccountChange::busy;
+    std::string path = textfile::pathIn(directory, files::accounts);
+    // Another process may have changed the file since the logon looked.
+    loadAccounts(cache, path);
+    if (!cache.readable) return AccountChange::unreadable;
+    if ((stored = cachedAccount(cache, name))) return AccountChange::unchanged;
+    // The first account of a file needs a password; the file may have gone since the logon looked.
+    if (!cache.stamp.present && encoded.empty()) return AccountChange::unchanged;
+    std::string line = std::string(name) + ":" + std::string(encoded);
+    textfile::Stamp after;
+    if (!textfile::appendLineDurably(path, line, after)) return AccountChange::unwritable;
+    bool finished = cache.text.empty() || cache.text.ends_with("\r\n");
+    auto start = static_cast<std::uint32_t>(cache.text.size());
+    cache.text += line + "\r\n";
+    cache.stamp = after;
+    // A last line without its CR LF (a hand edit) takes the new account onto its end, as it always
+    // has: that line is read again as a whole.
+    if (!finished || cache.text.size() > 0xFFFFFFFFu) {
+        cache.loaded = false;
+        return AccountChange::written;
+    }
+    cache.appended.push_back(start);
+    // Now and then the new lines join the index, each in its place: a merge, not a new sort.
+    if (cache.appended.size() >= kAppendedBeforeMerge) {
+        std::size_t before = cache.index.size();
+        for (std::uint32_t at : cache.appended) cache.index.emplace_back(nameHash(accountAt(cache.text, at).first), at);
+        cache.appended.clear();
+        std::sort(cache.index.begin() + static_cast<std::ptrdiff_t>(before), cache.index.end());
+        std::inplace_merge(cache.index.begin(), cache.index.begin() + static_cast<std::ptrdiff_t>(before), cache.index.end());
+    }
+    return AccountChange::written;
+}
 
 std::string hashPassword(std::string_view password) {
     std::string result;

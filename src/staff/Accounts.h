@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/DataCache.h"
+
 namespace murmur {
 
 // The stored form of a password. Every account in users.txt was stored with it: it never changes.
@@ -27,7 +29,22 @@ std::string withPassword(std::string_view text, std::string_view name, std::stri
 // The text without any account of the name; removed tells how many lines went.
 std::string withoutAccount(std::string_view text, std::string_view name, int& removed);
 
+// users.txt as the server reads it at a logon: held in memory and read again only when the file on
+// disk changed. Whether it could be read and whether it exists come with the answer.
+struct AccountLookup {
+    bool readable = true;
+    bool present = false;
+    std::optional<std::string> stored;  // the stored form of the name's first account
+};
+AccountLookup lookUpAccount(AccountCache& cache, const std::string& directory, std::string_view name);
+
 enum class AccountChange { written, unchanged, busy, unreadable, unwritable };
+
+// A new account, added at the end of users.txt under the lock, in one write that is on disk before
+// it returns: the file is not rewritten. When the name has an account by then (another process
+// made it), nothing is written and stored tells its stored form.
+AccountChange addAccount(AccountCache& cache, const std::string& directory, std::chrono::milliseconds patience,
+                         std::string_view name, std::string_view encoded, std::optional<std::string>& stored);
 
 // The read-modify-write of users.txt in the directory, under the lock (waited for at most the
 // patience). The change gets the text as it is now (empty when the file is missing, and present

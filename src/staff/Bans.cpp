@@ -6,9 +6,9 @@
 
 namespace murmur {
 
-std::string checkBans(const Server& server, std::string_view name, std::string_view address) {
-    if (textfile::hasLineNoCase(server.path(files::bannedNames), name)) return "banned";
-    if (textfile::hasLineNoCase(server.path(files::bannedAddresses), address)) return "ipbanned";
+std::string checkBans(Server& server, std::string_view name, std::string_view address) {
+    if (listHolds(server.dataFiles.bannedNames, server.path(files::bannedNames), name)) return "banned";
+    if (listHolds(server.dataFiles.bannedAddresses, server.path(files::bannedAddresses), address)) return "ipbanned";
     return "";
 }
 

@@ -5,9 +5,9 @@
 
 namespace murmur {
 
-StaffRank lookupStaff(const Server& server, std::string_view name) {
-    if (textfile::hasLineNoCase(server.path(files::administrators), name)) return {"admin", 1};
-    if (textfile::hasLineNoCase(server.path(files::moderators), name)) return {"moderator", 2};
+StaffRank lookupStaff(Server& server, std::string_view name) {
+    if (listHolds(server.dataFiles.administrators, server.path(files::administrators), name)) return {"admin", 1};
+    if (listHolds(server.dataFiles.moderators, server.path(files::moderators), name)) return {"moderator", 2};
     return {"normal", 3};
 }
 

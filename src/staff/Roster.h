@@ -1,5 +1,5 @@
-// Who is staff: admin.txt and mods.txt in the data directory, one name per line, read afresh at
-// every call so that edits take effect at the next logon.
+// Who is staff: admin.txt and mods.txt in the data directory, one name per line, read again
+// whenever the file changed, so that edits take effect at the next logon.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,7 @@ struct StaffRank {
     std::uint8_t code;  // 1, 2 or 3
 };
 
-StaffRank lookupStaff(const Server& server, std::string_view name);
+StaffRank lookupStaff(Server& server, std::string_view name);
 
 // The display prefix of a rank: "%" for administrators, "@" for moderators.
 std::string_view staffPrefix(std::string_view rank);

@@ -333,6 +333,46 @@ TEST(AccountFile, EveryChangeWaitsForTheLockAndRewritesTheFileWhole) {
               AccountChange::unchanged);
 }
 
+TEST(AccountFile, TheServersCopyFollowsItsOwnAppendsAndEveryChangeOnDisk) {
+    TempDir dir;
+    AccountCache cache;
+    auto stored = [&](const std::string& name) { return lookUpAccount(cache, dir.path(), name).stored; };
+    auto add = [&](const std::string& name, std::optional<std::string>& found) {
+        return addAccount(cache, dir.path(), std::chrono::milliseconds(0), name, "pw", found);
+    };
+    std::optional<std::string> found;
+    AccountLookup none = lookUpAccount(cache, dir.path(), "bob");
+    EXPECT_TRUE(none.readable && !none.present && !none.stored);
+    dir.write("users.txt", "Bob:old\r\nbob:second\r\nlast:d");
+    EXPECT_EQ(stored("BOB"), "old");
+    EXPECT_EQ(stored("last"), std::nullopt);
+    // A new account joins an unfinished last line, as a whole rewrite of the text would have made it.
+    EXPECT_EQ(add("amy", found), AccountChange::written);
+    EXPECT_EQ(stored("last"), "damy:pw");
+    EXPECT_EQ(add("bob", found), AccountChange::unchanged);
+    EXPECT_EQ(found, "old");
+    for (int i = 0; i < 1100; ++i) ASSERT_EQ(add("n" + std::to_string(i), found), AccountChange::written);
+    EXPECT_EQ(stored("N0"), "pw");
+    EXPECT_EQ(stored("n1099"), "pw");
+    EXPECT_EQ(stored("n1100"), std::nullopt);
+    std::string text = dir.read("users.txt");
+    EXPECT_TRUE(text.starts_with("Bob:old\r\nbob:second\r\nlast:damy:pw\r\nn0:pw\r\n")) << text.substr(0, 60);
+    EXPECT_TRUE(text.ends_with("\r\nn1098:pw\r\nn1099:pw\r\n"));
+    // Another process's whole rewrite, and a hand edit in place to the same size, are both seen.
+    EXPECT_EQ(changeAccounts(dir.path(), std::chrono::milliseconds(0), [](std::string& now, bool) {
+                  now = "n0:zz\r\n" + now;
+                  return true;
+              }), AccountChange::written);
+    EXPECT_EQ(stored("n0"), "zz");
+    dir.write("users.txt", "Bob:new\r\n");
+    EXPECT_EQ(stored("bob"), "new");
+    EXPECT_EQ(stored("n1"), std::nullopt);
+    std::filesystem::remove(dir.file("users.txt"));
+    std::filesystem::create_directory(dir.file("users.txt"));
+    EXPECT_FALSE(lookUpAccount(cache, dir.path(), "bob").readable);
+    EXPECT_EQ(add("carl", found), AccountChange::unreadable);
+}
+
 TEST_F(LogonTest, EveryRefusalHasItsTextAndItsEnding) {
     enum End { drop, close, stay };  // closed and the record gone; closed, the record kept; only told
     struct Case {
@@ -375,7 +415,7 @@ TEST_F(LogonTest, EveryRefusalHasItsTextAndItsEnding) {
         {logonFrame("eve", "x"), refused(trouble), drop, true,
          {accountFile + " could not be read.", why("eve", "account file unusable")}, "10.0.0.1", "", "users.txt"},
         {logonFrame("eve", "x"), refused(trouble), drop, true,
-         {accountFile + " could not be written.", why("eve", "account file unusable")}, "10.0.0.1", "", "users.txt.tmp"},
+         {accountFile + " could not be written.", why("eve", "account file unusable")}, "10.0.0.1", "", "users.txt.lock"},
         {logonFrame("ALICE"), refused("You tried logging in with a duplicate name."), drop, true,
          {why("ALICE", "duplicate name")}},
         {frame(9, "") + logonFrame("bob"), refused("Invalid action prior to logging on. You will be disconnected now."), close,
@@ -389,7 +429,7 @@ TEST_F(LogonTest, EveryRefusalHasItsTextAndItsEnding) {
     int alice = logOn("alice");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sent);
-        for (const char* name : {"users.txt", "users.txt.tmp"}) std::filesystem::remove_all(dir.file(name));
+        for (const char* name : {"users.txt", "users.txt.lock"}) std::filesystem::remove_all(dir.file(name));
         if (!c.users.empty()) dir.write("users.txt", c.users);
         if (!c.blocker.empty()) std::filesystem::create_directory(dir.file(c.blocker));
         int conn = connect(c.address);
