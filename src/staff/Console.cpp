@@ -144,7 +144,9 @@ void showChannels(Server& server) {
         members.push_back(record->listName);
     }
     for (const auto& [key, channel] : channels) {
-        const auto& [name, members] = channel;
+        // Named, not bound: clang 14, which builds the fuzz targets, lets no lambda capture a binding.
+        const std::string& name = channel.first;
+        const auto& members = channel.second;
         bool restricted = std::any_of(server.restrictedChannels.begin(), server.restrictedChannels.end(),
                                       [&](const std::string& entry) { return codepage::equalsNoCase(entry, name); });
         std::string list;
