@@ -160,6 +160,9 @@ void checkTables(const Server& server, const FakeHost& host) {
         if (!server.channelMembers.count(key)) broken("the spelling of a channel nobody is in");
     for (int i = 0; i < std::min(server.firstFree, count); ++i)
         if (server.sckRecv[static_cast<std::size_t>(i)].socket->state() == murmur::sckClosed) broken("a free socket below the first free");
+    // Whatever the peers take at a time, each has what was sent to it in order, and the rest waits.
+    for (const FakeSocket* socket : host.sockets())
+        if (socket->state() == murmur::sckConnected && !socket->outputInOrder()) broken("output out of order or lost");
 }
 
 void checkChatView(const Server& server) {
@@ -331,11 +334,18 @@ void runEvent(Server& server, FakeHost& host, Script& script, bool inBatch = fal
         case 14:  // time passes
             host.ticks += static_cast<std::int32_t>(script.byte()) * 150;
             break;
-        case 16: {  // a peer stops reading, so its output piles up towards the send limit, or catches up
+        case 16: {  // a peer stops reading, so its output piles up towards the send limit; takes only a
+                    // part at each write; or catches up
             int number = 0;
             FakeSocket* socket = socketFor(server, script.byte(), number);
-            socket->reading = !socket->reading;
-            if (socket->reading) socket->unsent = 0;
+            switch (script.byte() % 3) {
+                case 0: socket->reading = false; break;
+                case 1:
+                    socket->reading = true;
+                    socket->window = 1 + script.byte() * 7u;
+                    break;
+                default: socket->catchUp(); break;
+            }
             break;
         }
         case 18: {  // bytes arrive and wait for the next turn of the loop
@@ -406,6 +416,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!server.unloadedSockets.empty()) broken("an unloaded socket outlived its turn");
     }
     checkChatView(server);
+    for (FakeSocket* socket : host.sockets()) {
+        if (socket->state() != murmur::sckConnected) continue;
+        socket->catchUp();
+        if (socket->pendingOutput() != 0 || !socket->outputInOrder()) broken("output never delivered");
+    }
     if (tuning & 0x80) host.runHandler([&] { murmur::shutDown(server); });
     return 0;
 }

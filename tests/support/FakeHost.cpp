@@ -19,7 +19,11 @@ bool FakeSocket::accept(RequestId request) {
     state_ = sckConnected;
     inbox_.clear();
     reading = true;
-    unsent = 0;
+    window = SIZE_MAX;
+    backlog = 0;
+    out_.drop();
+    received.clear();
+    acceptedAt_ = sent.size();
     host_.lastAccepted_ = this;
     return true;
 }
@@ -32,16 +36,48 @@ std::string FakeSocket::read(std::size_t most) {
 
 std::size_t FakeSocket::send(std::string_view bytes) {
     if (state_ != sckConnected) return 0;
-    if (reading) taken += bytes.size();
-    else unsent += bytes.size();
     sent += bytes;
     host_.events.push_back("send " + std::to_string(id_));
-    return unsent;
+    out_.add(host_.batch_, bytes);
+    queue();
+    return pendingOutput();
 }
 
 std::size_t FakeSocket::sendShared(std::string_view frame) {
-    if (state_ == sckConnected) ++sharedSends;
-    return send(frame);
+    if (state_ != sckConnected) return 0;
+    ++sharedSends;
+    sent += frame;
+    host_.events.push_back("send " + std::to_string(id_));
+    out_.addShared(host_.batch_, frame);
+    queue();
+    return pendingOutput();
+}
+
+void FakeSocket::queue() {
+    if (queued_) return;
+    queued_ = true;
+    host_.flushList_.emplace_back(this, alive_);
+}
+
+void FakeSocket::flush() {
+    queued_ = false;
+    std::size_t room = reading ? window : 0;
+    out_.write(host_.batch_, [&](const iovec* iov, std::size_t count) -> long {
+        std::size_t took = 0;
+        for (std::size_t i = 0; i < count && took < room; ++i) {
+            std::size_t n = std::min(iov[i].iov_len, room - took);
+            received.append(static_cast<const char*>(iov[i].iov_base), n);
+            took += n;
+        }
+        room -= took;
+        taken += took;
+        return static_cast<long>(took);
+    });
+}
+
+bool FakeSocket::outputInOrder() const {
+    std::string_view since = std::string_view(sent).substr(acceptedAt_);
+    return since.size() == received.size() + out_.unsent() && since.starts_with(received);
 }
 
 void FakeSocket::close() {
@@ -49,13 +85,16 @@ void FakeSocket::close() {
     state_ = sckClosed;
     ++closes;
     host_.events.push_back("close " + std::to_string(id_));
+    // What was sent before the close still goes out, as far as the peer takes it.
+    flush();
 }
 
 void FakeSocket::abort() {
     if (state_ == sckClosed) return;
     state_ = sckClosed;
     ++resets;
-    unsent = 0;
+    backlog = 0;
+    out_.drop();
     host_.events.push_back("reset " + std::to_string(id_));
 }
 
@@ -79,8 +118,10 @@ void FakeSocket::arrive(const std::string& bytes) {
 
 void FakeSocket::catchUp() {
     reading = true;
-    taken += unsent;
-    unsent = 0;
+    window = SIZE_MAX;
+    taken += backlog;
+    backlog = 0;
+    flush();
 }
 
 void FakeSocket::peerCloses() {
@@ -142,11 +183,15 @@ void FakeHost::runHandler(const std::function<void()>& handler) {
     handler();
     if (depth_ > 1) return;
     if (afterHandlers_) afterHandlers_();
-    // The output has been written: shared frames are let go, as the real host does.
-    shared_.clear();
+    // The output is written, and the batch of shared frames starts again, as the real host does.
+    std::vector<std::pair<FakeSocket*, std::shared_ptr<bool>>> due;
+    due.swap(flushList_);
+    for (const auto& [socket, alive] : due)
+        if (*alive) socket->flush();
+    batch_.reset();
 }
 
-std::string_view FakeHost::share(std::string_view frame) { return shared_.emplace_back(frame); }
+std::string_view FakeHost::share(std::string_view frame) { return batch_.share(frame); }
 
 bool FakeHost::resetOldestClosing() {
     if (closing == 0) return false;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/Host.h"
+#include "host/OutputQueue.h"
 
 namespace murmur::test {
 
@@ -30,7 +31,7 @@ public:
     std::size_t sendShared(std::string_view frame) override;
     void close() override;
     void abort() override;
-    std::size_t pendingOutput() const override { return unsent; }
+    std::size_t pendingOutput() const override { return out_.unsent() + backlog; }
     std::uint64_t delivered() const override { return taken; }
 
     // The peer's side.
@@ -43,22 +44,34 @@ public:
     std::string takeSent();   // everything sent since the last take
     // A peer that reads again takes everything unsent.
     void catchUp();
+    // Whether the peer has taken exactly the start of what the server sent since the accept, and
+    // the rest waits in the queue in order.
+    bool outputInOrder() const;
     std::size_t unread() const { return inbox_.size(); }
 
-    std::string sent;  // everything ever sent on this socket object
+    std::string sent;      // everything ever sent on this socket object
+    std::string received;  // what the peer has taken since the accept
     int closes = 0;    // graceful closes made by the server
     int resets = 0;    // abortive closes made by the server
     int sharedSends = 0;  // frames that came as references to a shared copy
     // A peer that does not read: what is sent while this is off stays unsent.
     bool reading = true;
-    std::size_t unsent = 0;
-    std::uint64_t taken = 0;  // what the peer has taken
+    std::size_t window = SIZE_MAX;  // the most a reading peer takes at one flush
+    std::size_t backlog = 0;        // unsent output beyond the queue: a test's shortcut to a full one
+    std::uint64_t taken = 0;        // what the peer has taken
     int id() const { return id_; }
 
 private:
     friend class FakeHost;
+    void queue();
+    // Offers the queued output to the peer, as a flush of the real host does.
+    void flush();
+
     FakeHost& host_;
     int id_;
+    OutputQueue out_;
+    bool queued_ = false;         // in the host's list of sockets to flush
+    std::size_t acceptedAt_ = 0;  // where this connection's bytes start in sent
     Events events_;
     int state_ = sckClosed;
     std::string remote_;
@@ -164,7 +177,8 @@ private:
     int depth_ = 0;
     std::vector<FakeSocket*> live_;
     std::vector<std::pair<FakeSocket*, std::shared_ptr<bool>>> ready_;
-    std::deque<std::string> shared_;  // frames shared in the running handler
+    OutputBatch batch_;
+    std::vector<std::pair<FakeSocket*, std::shared_ptr<bool>>> flushList_;
     FakeSocket* lastAccepted_ = nullptr;
     std::map<RequestId, std::string> pending_;
     RequestId nextRequest_ = 100;

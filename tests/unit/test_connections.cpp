@@ -159,7 +159,7 @@ TEST_F(ConnectionsTest, ClientsOverTheSendLimitGoAfterTheBatchAndANewcomerInTheS
     int alice = logOn("alice"), bob = logOn("bob"), carol = logOn("carol"), dave = logOn("dave");
     for (int stalled : {bob, carol}) {
         socket(stalled).reading = false;
-        socket(stalled).unsent = 90;
+        socket(stalled).backlog = 90;
     }
     const Packet line = packet(2, {"alice", "a line of more than ten bytes"});
     int erin = -1;
@@ -218,7 +218,7 @@ TEST_F(ConnectionsTest, SendersWaitForReadersThatKeepReadingButNotForOnesThatSto
     int talker = logOn("talker"), reader = logOn("reader"), bystander = logOn("bystander");
     FakeSocket& slow = socket(reader);
     slow.reading = false;
-    slow.unsent = outputHighWater;
+    slow.backlog = outputHighWater;
     const std::string line = frame(2, fields({"talker", "a line"}));
     socket(talker).arrive(line + line);
     host.turn();
@@ -228,7 +228,7 @@ TEST_F(ConnectionsTest, SendersWaitForReadersThatKeepReadingButNotForOnesThatSto
     EXPECT_EQ(socket(talker).unread(), line.size());  // held back
     EXPECT_TRUE(received(bystander).empty());
     slow.taken += outputHighWater - outputLowWater;  // it reads, but not yet below the low-water mark
-    slow.unsent = outputLowWater + 1;
+    slow.backlog = outputLowWater + 1;
     host.turn();
     EXPECT_EQ(socket(talker).unread(), line.size());
     slow.catchUp();
@@ -238,7 +238,7 @@ TEST_F(ConnectionsTest, SendersWaitForReadersThatKeepReadingButNotForOnesThatSto
 
     // Now it takes nothing at all.
     slow.reading = false;
-    slow.unsent = outputHighWater;
+    slow.backlog = outputHighWater;
     socket(talker).arrive(line);
     host.turn();
     socket(talker).arrive(line);

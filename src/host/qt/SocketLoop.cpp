@@ -35,10 +35,6 @@ constexpr int kAcceptsPerTurn = 256;
 // The kernel's share of a connection's unsent output. Left to itself it grows to megabytes for a
 // client that does not read, where the send limit could not see it.
 constexpr int kKernelSendBuffer = 128 * 1024;
-// Shared frames are copied into chunks of this size (a larger frame gets a chunk of its own).
-constexpr std::size_t kArenaChunk = 64 * 1024;
-// Pieces written by one call; more wait for the next.
-constexpr std::size_t kPiecesPerWrite = 256;
 
 std::int64_t nowMs() {
     timespec ts{};
@@ -138,20 +134,19 @@ std::string EpollClientSocket::read(std::size_t most) {
 std::size_t EpollClientSocket::send(std::string_view bytes) {
     if (fd_ < 0 || entry_->reported) return 0;
     SocketLoop::Entry& e = *entry_;
-    if (bytes.empty()) return e.unsent;
-    e.own.append(bytes);
-    loop_.addPiece(e, nullptr, bytes.size());
+    if (bytes.empty()) return e.out.unsent();
+    e.out.add(loop_.batch_, bytes);
     loop_.queue(fd_, e);
-    return e.unsent;
+    return e.out.unsent();
 }
 
 std::size_t EpollClientSocket::sendShared(std::string_view frame) {
     if (fd_ < 0 || entry_->reported) return 0;
     SocketLoop::Entry& e = *entry_;
-    if (frame.empty()) return e.unsent;
-    loop_.addPiece(e, frame.data(), frame.size());
+    if (frame.empty()) return e.out.unsent();
+    e.out.addShared(loop_.batch_, frame);
     loop_.queue(fd_, e);
-    return e.unsent;
+    return e.out.unsent();
 }
 
 void EpollClientSocket::close() {
@@ -170,9 +165,9 @@ void EpollClientSocket::abort() {
     loop_.reset(fd);
 }
 
-std::size_t EpollClientSocket::pendingOutput() const { return fd_ < 0 ? 0 : entry_->unsent; }
+std::size_t EpollClientSocket::pendingOutput() const { return fd_ < 0 ? 0 : entry_->out.unsent(); }
 
-std::uint64_t EpollClientSocket::delivered() const { return fd_ < 0 ? 0 : entry_->delivered; }
+std::uint64_t EpollClientSocket::delivered() const { return fd_ < 0 ? 0 : entry_->out.delivered(); }
 
 // ---- listener ----
 
@@ -310,14 +305,6 @@ void SocketLoop::forget(int fd) {
     entry(fd) = Entry{};
 }
 
-void SocketLoop::appendPiece(Entry& e, const char* shared, std::size_t size) {
-    auto index = static_cast<std::uint32_t>(pool_.size());
-    pool_.push_back({shared, static_cast<std::uint32_t>(size), noPiece});
-    if (e.tail == noPiece) e.head = index;
-    else pool_[e.tail].next = index;
-    e.tail = index;
-}
-
 void SocketLoop::markReady(int fd) {
     Entry& e = entry(fd);
     if (e.ready) return;
@@ -353,17 +340,7 @@ bool SocketLoop::resetOldestClosing() {
     return false;
 }
 
-std::string_view SocketLoop::share(std::string_view frame) {
-    if (arenaUsed_ + frame.size() > arenaSize_) {
-        arenaSize_ = std::max(kArenaChunk, frame.size());
-        arena_.push_back(std::make_unique<char[]>(arenaSize_));
-        arenaUsed_ = 0;
-    }
-    char* at = arena_.back().get() + arenaUsed_;
-    std::memcpy(at, frame.data(), frame.size());
-    arenaUsed_ += frame.size();
-    return {at, frame.size()};
-}
+std::string_view SocketLoop::share(std::string_view frame) { return batch_.share(frame); }
 
 void SocketLoop::flush() {
     lastFlush_ = nowMs();
@@ -373,103 +350,30 @@ void SocketLoop::flush() {
     for (int fd : due)
         if (entry(fd).queued) flushOne(fd);
     lastFlushTook_ = nowMs() - lastFlush_;
-    // Nobody refers to the arena or the pool any more: every connection with output was flushed, and
-    // kept a copy of what it could not write. The first chunk stays for the next turn.
-    pool_.clear();
-    if (arena_.size() > 1 || arenaSize_ != kArenaChunk) arena_.clear();
-    if (arena_.empty()) {
-        arena_.push_back(std::make_unique<char[]>(kArenaChunk));
-        arenaSize_ = kArenaChunk;
-    }
-    arenaUsed_ = 0;
+    // Nobody refers to the batch any more: every connection with output was flushed, and kept a
+    // copy of what it could not write.
+    batch_.reset();
     // Output that left may be what a held-back client was waiting for.
     if (!ready_.empty() && !turnTimer_->isActive()) turnTimer_->start();
-}
-
-void SocketLoop::keepUnsent(Entry& e) {
-    bool anyShared = false;
-    for (std::uint32_t at = e.head; at != noPiece && !anyShared; at = pool_[at].next) anyShared = pool_[at].shared;
-    if (anyShared) {
-        std::string kept;
-        kept.reserve(e.unsent);
-        std::size_t ownAt = e.ownWritten;
-        kept.append(e.own, ownAt, e.leftover);
-        ownAt += e.leftover;
-        for (std::uint32_t at = e.head; at != noPiece; at = pool_[at].next) {
-            const OutputPiece& piece = pool_[at];
-            if (piece.shared) {
-                kept.append(piece.shared, piece.size);
-            } else {
-                kept.append(e.own, ownAt, piece.size);
-                ownAt += piece.size;
-            }
-        }
-        e.own.swap(kept);
-    } else {
-        e.own.erase(0, e.ownWritten);
-    }
-    e.ownWritten = 0;
-    e.leftover = e.unsent;
-    e.head = e.tail = noPiece;
 }
 
 void SocketLoop::flushOne(int fd) {
     Entry& e = entry(fd);
     e.queued = false;
-    iovec iov[kPiecesPerWrite];
-    while (e.unsent > 0) {
-        std::size_t count = 0, ownAt = e.ownWritten;
-        if (e.leftover > 0) {
-            iov[count++] = {e.own.data() + ownAt, e.leftover};
-            ownAt += e.leftover;
-        }
-        for (std::uint32_t at = e.head; at != noPiece && count < kPiecesPerWrite; at = pool_[at].next) {
-            const OutputPiece& piece = pool_[at];
-            const char* data = piece.shared;
-            if (!data) {
-                data = e.own.data() + ownAt;
-                ownAt += piece.size;
-            }
-            iov[count++] = {const_cast<char*>(data), piece.size};
-        }
+    OutputQueue::Written written = e.out.write(batch_, [fd](const iovec* iov, std::size_t count) -> long {
         msghdr message{};
-        message.msg_iov = iov;
+        message.msg_iov = const_cast<iovec*>(iov);
         message.msg_iovlen = count;
-        ssize_t n = ::sendmsg(fd, &message, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EAGAIN) {
-            keepUnsent(e);  // the peer's window is full; EPOLLOUT brings us back
-            return;
+        for (;;) {
+            ssize_t n = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+            if (n > 0) return static_cast<long>(n);
+            if (n < 0 && errno == EINTR) continue;
+            // A full window brings EPOLLOUT later; anything else means the peer is gone.
+            return n < 0 && errno == EAGAIN ? 0 : -1;
         }
-        if (n <= 0) {
-            // The peer is gone: nothing more can be delivered.
-            e.peerEnded = true;
-            e.unsent = 0;
-            break;
-        }
-        auto written = static_cast<std::size_t>(n);
-        e.delivered += written;
-        e.unsent -= written;
-        std::size_t take = std::min(written, e.leftover);
-        e.leftover -= take;
-        e.ownWritten += take;
-        written -= take;
-        while (written > 0) {
-            OutputPiece& piece = pool_[e.head];
-            take = std::min<std::size_t>(written, piece.size);
-            if (piece.shared) piece.shared += take;
-            else e.ownWritten += take;
-            piece.size -= static_cast<std::uint32_t>(take);
-            written -= take;
-            if (piece.size == 0) e.head = piece.next;
-        }
-        if (e.head == noPiece) e.tail = noPiece;
-    }
-    // Drained: nothing is kept for an idle connection.
-    std::string().swap(e.own);
-    e.ownWritten = 0;
-    e.leftover = 0;
-    e.head = e.tail = noPiece;
+    });
+    if (written == OutputQueue::Written::blocked) return;
+    if (written == OutputQueue::Written::gone) e.peerEnded = true;
     if (e.kind != Kind::closing) return;
     if (e.peerEnded) return finishClosing(fd);
     if (!e.shutDown) {
@@ -596,7 +500,7 @@ void SocketLoop::closingEvent(int fd, std::uint32_t events) {
             break;
         }
         Entry& e = entry(fd);
-        if (e.peerEnded && e.unsent == 0) finishClosing(fd);
+        if (e.peerEnded && e.out.unsent() == 0) finishClosing(fd);
     }
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/Host.h"
+#include "host/OutputQueue.h"
 
 class QSocketNotifier;
 class QTimer;
@@ -25,17 +26,6 @@ class EpollListener;
 class SocketLoop;
 
 enum class DescriptorKind : std::uint8_t { none, listener, client, closing };
-
-// A piece of a connection's output since the last flush: bytes of a frame shared by many
-// connections, in the loop's arena, or (shared null) the next bytes of the connection's own buffer.
-// Pieces of all connections live in one pool that the flush empties, each linked to the next of
-// its connection, so that queueing costs no allocation.
-struct OutputPiece {
-    const char* shared;
-    std::uint32_t size;
-    std::uint32_t next;
-};
-constexpr std::uint32_t noPiece = 0xFFFFFFFFu;
 
 // What the socket loop knows about one descriptor. The output belongs to the descriptor, so a
 // socket closed by the server still delivers what was sent before the close.
@@ -51,15 +41,7 @@ struct SocketLoopEntry {
     bool shutDown = false;     // our side is shut for writing
     EpollClientSocket* owner = nullptr;
     EpollListener* listener = nullptr;
-    // Unsent output in order: what earlier flushes could not write (the first `leftover` bytes of
-    // own after ownWritten), then this turn's pieces. Shared pieces point into the arena, which
-    // lasts until the next flush: what a flush cannot write is copied into own before it ends.
-    std::string own;
-    std::size_t ownWritten = 0;
-    std::size_t leftover = 0;
-    std::uint32_t head = noPiece, tail = noPiece;
-    std::size_t unsent = 0;
-    std::uint64_t delivered = 0;  // bytes the kernel has taken since the accept
+    OutputQueue out;
     std::int64_t deadline = 0;  // closing descriptors are freed by then at the latest
 };
 
@@ -150,26 +132,8 @@ private:
         e.queued = true;
         flushList_.push_back(fd);
     }
-    // Adds a piece to the connection's output, or lengthens its last one.
-    void addPiece(Entry& e, const char* shared, std::size_t size) {
-        e.unsent += size;
-        if (e.tail != noPiece) {
-            OutputPiece& last = pool_[e.tail];
-            // Own bytes follow each other in own; frames shared one after the other lie one after
-            // the other in the arena: either way one piece, one iovec.
-            bool follows = shared ? last.shared && last.shared + last.size == shared : !last.shared;
-            if (follows && last.size + size <= 0xFFFFFFFFu) {
-                last.size += static_cast<std::uint32_t>(size);
-                return;
-            }
-        }
-        appendPiece(e, shared, size);
-    }
-    void appendPiece(Entry& e, const char* shared, std::size_t size);
     void markReady(int fd);
     void flushOne(int fd);
-    // Whatever a flush could not write is copied out of the arena into the connection's own buffer.
-    void keepUnsent(Entry& e);
     // The server let go of the connection; it is closed once its output is out.
     void release(int fd);
     void finishClosing(int fd);
@@ -196,10 +160,7 @@ private:
     std::int64_t lastFlushTook_ = 0;
     std::deque<Entry> entries_;  // by descriptor; a deque keeps references valid as it grows
     std::vector<int> flushList_;
-    std::vector<OutputPiece> pool_;
-    // Frames shared by many connections since the last flush, in chunks that never move.
-    std::vector<std::unique_ptr<char[]>> arena_;
-    std::size_t arenaUsed_ = 0, arenaSize_ = 0;
+    OutputBatch batch_;
     std::vector<int> ready_;
     std::deque<std::pair<int, std::uint32_t>> closing_;  // descriptor and generation, oldest first
     std::size_t closingCount_ = 0;
