@@ -29,7 +29,7 @@ constexpr const char* kOutsideCodePage = "the password holds a character that th
 constexpr const char* kUnstorable = "that password cannot be stored (its stored form would hold a line break); choose another";
 constexpr const char* kNothingChanged = "; nothing was changed.";
 constexpr std::size_t kLongestPassword = 256;
-// The server holds the lock for one read and one rewrite; a longer wait means something is wrong.
+// The server holds the lock for one read and one appended line; a longer wait means something is wrong.
 constexpr std::chrono::milliseconds kLockPatience{10000};
 
 void complain(const std::string& message) { std::fprintf(stderr, "murmur-server: %s\n", message.c_str()); }

@@ -8,6 +8,10 @@ namespace {
 
 // Shared frames are copied into chunks of this size (a larger frame gets a chunk of its own).
 constexpr std::size_t kArenaChunk = 64 * 1024;
+// A storm of logons queues a piece per logon for every connection that has not logged on yet (it
+// hears of the newcomer but not of its join, so the frames it gets do not lie one after the other):
+// hundreds of thousands in one batch. The pool keeps no more than this for the quiet that follows.
+constexpr std::size_t kPiecesKept = 16 * 1024;
 
 }  // namespace
 
@@ -26,7 +30,8 @@ std::string_view OutputBatch::share(std::string_view frame) {
 }
 
 void OutputBatch::reset() {
-    pieces_.clear();
+    if (pieces_.capacity() > kPiecesKept) std::vector<Piece>().swap(pieces_);
+    else pieces_.clear();
     // The first chunk stays for the next batch.
     if (arena_.size() > 1 || arenaSize_ != kArenaChunk) arena_.clear();
     if (arena_.empty()) {

@@ -476,7 +476,9 @@ bool SocketLoop::serveReady() {
 }
 
 void SocketLoop::clientEvent(int fd, std::uint32_t events) {
-    if (events & EPOLLOUT) flushOne(fd);
+    // Room in the peer's window lets out what an earlier flush left; output of this batch waits
+    // for the flush, so that it leaves in one write. (Every input event reports the room too.)
+    if ((events & EPOLLOUT) && !entry(fd).queued) flushOne(fd);
     Entry& e = entry(fd);
     if (e.kind != Kind::client || !e.owner) return;
     if (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) e.peerEnded = true;
