@@ -119,8 +119,10 @@ std::string framePacket(std::uint8_t id, std::string_view payload) {
 }
 
 SharedFrame shareFrame(Server& server, std::uint8_t id, std::string_view payload) {
-    return {server.host.loop().share(framePacket(id, payload))};
+    return shareFrames(server, framePacket(id, payload));
 }
+
+SharedFrame shareFrames(Server& server, std::string_view frames) { return {server.host.loop().share(frames)}; }
 
 void sendFrame(Server& server, int connection, SharedFrame frame) {
     if (SocketSlot* slot = slotOf(server, connection)) queueFrame(server, *slot, connection, frame.bytes, true);

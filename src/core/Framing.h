@@ -53,8 +53,13 @@ std::string framePacket(std::uint8_t id, std::string_view payload);
 // refers to it until it has been written.
 struct SharedFrame {
     std::string_view bytes;
+    // The frames that start at the offset, of frames made together.
+    SharedFrame from(std::size_t offset) const { return {bytes.substr(offset)}; }
+    SharedFrame upTo(std::size_t offset) const { return {bytes.substr(0, offset)}; }
 };
 SharedFrame shareFrame(Server& server, std::uint8_t id, std::string_view payload);
+// Frames already made, one after the other, as one copy.
+SharedFrame shareFrames(Server& server, std::string_view frames);
 
 // The ways out: a packet framed for one connection, or a shared frame to one of many. A socket
 // that is not connected gets nothing; a client whose unsent output passes the send limit gets

@@ -52,37 +52,48 @@ void OutputQueue::addPiece(OutputBatch& batch, const char* data, std::size_t siz
     const char* from = shared ? data : nullptr;
     if (!shared) own_.append(data, size);
     unsent_ += size;
-    if (tail_ != kNoPiece) {
-        OutputBatch::Piece& last = batch.pieces_[tail_];
+    if (openSize_ > 0) {
         // Own bytes follow each other in own; frames shared one after the other lie one after the
-        // other in the arena: either way one piece, one iovec.
-        bool follows = shared ? last.shared && last.shared + last.size == from : !last.shared;
-        if (follows && last.size + size <= 0xFFFFFFFFu) {
-            last.size += static_cast<std::uint32_t>(size);
+        // other in the arena: either way one piece, one iovec, and the pool is not touched.
+        bool follows = shared ? openShared_ && openShared_ + openSize_ == from : !openShared_;
+        if (follows && openSize_ + size <= 0xFFFFFFFFu) {
+            openSize_ += static_cast<std::uint32_t>(size);
             return;
         }
+        std::uint32_t index = batch.append(openShared_, openSize_);
+        if (tail_ == kNoPiece) head_ = index;
+        else batch.pieces_[tail_].next = index;
+        tail_ = index;
     }
-    std::uint32_t index = batch.append(from, size);
-    if (tail_ == kNoPiece) head_ = index;
-    else batch.pieces_[tail_].next = index;
-    tail_ = index;
+    openShared_ = from;
+    openSize_ = static_cast<std::uint32_t>(size);
+}
+
+// Calls the visitor with each piece of this batch's output in order, as (data, size): own bytes
+// come from own after the leftover. Stops when the visitor returns false.
+template <typename Visit>
+void OutputQueue::forEachPiece(const OutputBatch& batch, Visit&& visit) const {
+    std::size_t ownAt = ownWritten_ + leftover_;
+    auto at = [&](const char* shared, std::size_t size) {
+        if (shared) return shared;
+        const char* data = own_.data() + ownAt;
+        ownAt += size;
+        return data;
+    };
+    for (std::uint32_t i = head_; i != kNoPiece; i = batch.pieces_[i].next) {
+        const OutputBatch::Piece& piece = batch.pieces_[i];
+        if (!visit(at(piece.shared, piece.size), piece.size)) return;
+    }
+    if (openSize_ > 0) visit(at(openShared_, openSize_), openSize_);
 }
 
 std::size_t OutputQueue::gather(const OutputBatch& batch, iovec* iov) const {
-    std::size_t count = 0, ownAt = ownWritten_;
-    if (leftover_ > 0) {
-        iov[count++] = {const_cast<char*>(own_.data() + ownAt), leftover_};
-        ownAt += leftover_;
-    }
-    for (std::uint32_t at = head_; at != kNoPiece && count < kPiecesPerWrite; at = batch.pieces_[at].next) {
-        const OutputBatch::Piece& piece = batch.pieces_[at];
-        const char* data = piece.shared;
-        if (!data) {
-            data = own_.data() + ownAt;
-            ownAt += piece.size;
-        }
-        iov[count++] = {const_cast<char*>(data), piece.size};
-    }
+    std::size_t count = 0;
+    if (leftover_ > 0) iov[count++] = {const_cast<char*>(own_.data() + ownWritten_), leftover_};
+    forEachPiece(batch, [&](const char* data, std::size_t size) {
+        iov[count++] = {const_cast<char*>(data), size};
+        return count < kPiecesPerWrite;
+    });
     return count;
 }
 
@@ -94,37 +105,34 @@ void OutputQueue::advance(OutputBatch& batch, std::size_t written) {
     leftover_ -= take;
     ownWritten_ += take;
     written -= take;
-    while (written > 0) {
-        OutputBatch::Piece& piece = batch.pieces_[head_];
-        take = std::min<std::size_t>(written, piece.size);
-        if (piece.shared) piece.shared += take;
+    auto consume = [&](const char*& shared, std::uint32_t& size) {
+        take = std::min<std::size_t>(written, size);
+        if (shared) shared += take;
         else ownWritten_ += take;
-        piece.size -= static_cast<std::uint32_t>(take);
+        size -= static_cast<std::uint32_t>(take);
         written -= take;
+    };
+    while (written > 0 && head_ != kNoPiece) {
+        OutputBatch::Piece& piece = batch.pieces_[head_];
+        consume(piece.shared, piece.size);
         if (piece.size == 0) head_ = piece.next;
     }
     if (head_ == kNoPiece) tail_ = kNoPiece;
+    if (written > 0) consume(openShared_, openSize_);
 }
 
 void OutputQueue::keepUnsent(const OutputBatch& batch) {
-    bool anyShared = false;
-    for (std::uint32_t at = head_; at != kNoPiece && !anyShared; at = batch.pieces_[at].next)
-        anyShared = batch.pieces_[at].shared;
+    bool anyShared = openSize_ > 0 && openShared_;
+    for (std::uint32_t i = head_; i != kNoPiece && !anyShared; i = batch.pieces_[i].next)
+        anyShared = batch.pieces_[i].shared;
     if (anyShared) {
         std::string kept;
         kept.reserve(unsent_);
-        std::size_t ownAt = ownWritten_;
-        kept.append(own_, ownAt, leftover_);
-        ownAt += leftover_;
-        for (std::uint32_t at = head_; at != kNoPiece; at = batch.pieces_[at].next) {
-            const OutputBatch::Piece& piece = batch.pieces_[at];
-            if (piece.shared) {
-                kept.append(piece.shared, piece.size);
-            } else {
-                kept.append(own_, ownAt, piece.size);
-                ownAt += piece.size;
-            }
-        }
+        kept.append(own_, ownWritten_, leftover_);
+        forEachPiece(batch, [&](const char* data, std::size_t size) {
+            kept.append(data, size);
+            return true;
+        });
         own_.swap(kept);
     } else {
         own_.erase(0, ownWritten_);
@@ -132,6 +140,8 @@ void OutputQueue::keepUnsent(const OutputBatch& batch) {
     ownWritten_ = 0;
     leftover_ = unsent_;
     head_ = tail_ = kNoPiece;
+    openShared_ = nullptr;
+    openSize_ = 0;
 }
 
 void OutputQueue::drop() {
@@ -140,6 +150,8 @@ void OutputQueue::drop() {
     leftover_ = 0;
     unsent_ = 0;
     head_ = tail_ = kNoPiece;
+    openShared_ = nullptr;
+    openSize_ = 0;
 }
 
 }  // namespace murmur

@@ -46,7 +46,8 @@ private:
 };
 
 // One connection's unsent output, in the order it was sent: what earlier flushes could not write
-// (at the front of its own buffer), then this batch's pieces.
+// (at the front of its own buffer), then this batch's pieces: those in the pool, then the last one,
+// which the queue keeps itself while frames keep following it.
 class OutputQueue {
 public:
     enum class Written { all, blocked, gone };
@@ -90,6 +91,8 @@ private:
     static constexpr std::uint32_t kNoPiece = 0xFFFFFFFFu;
 
     void addPiece(OutputBatch& batch, const char* data, std::size_t size, bool shared);
+    template <typename Visit>
+    void forEachPiece(const OutputBatch& batch, Visit&& visit) const;
     std::size_t gather(const OutputBatch& batch, iovec* iov) const;
     void advance(OutputBatch& batch, std::size_t written);
     void keepUnsent(const OutputBatch& batch);
@@ -98,6 +101,8 @@ private:
     std::size_t ownWritten_ = 0;
     std::size_t leftover_ = 0;  // bytes of own_ after ownWritten_ that earlier flushes left
     std::uint32_t head_ = kNoPiece, tail_ = kNoPiece;
+    std::uint32_t openSize_ = 0;
+    const char* openShared_ = nullptr;  // the last piece; null for own bytes
     std::size_t unsent_ = 0;
     std::uint64_t delivered_ = 0;
 };

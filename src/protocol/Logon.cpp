@@ -140,15 +140,19 @@ void accept(Server& server, ConnectionNumber connection, clsUserData& record, st
     server.host.loop().yield();
     sendPacket(server, out::pktJoinResult, connection, joinFields({texts::mainChannel, "success"}));
     // Every other connection hears of the user, and those in Main then hear it joined them: one walk
-    // over the connections, so that each is visited once (a storm of logons visits them all).
-    std::string pingText = std::to_string(ping);
-    SharedFrame loggedOn = shareFrame(server, out::pktUserLoggedOn, joinFields({listName, productCode, pingText}));
-    SharedFrame joined = shareFrame(server, out::pktUserJoinedChannel, listName);
+    // over the connections, so that each is visited once (a storm of logons visits them all), and
+    // the two notices made as one, so that a member of Main gets them in one step.
+    std::string loggedOnFrame =
+        framePacket(out::pktUserLoggedOn, joinFields({listName, productCode, std::to_string(ping)}));
+    SharedFrame both = shareFrames(server, loggedOnFrame + framePacket(out::pktUserJoinedChannel, listName));
+    SharedFrame loggedOn = both.upTo(loggedOnFrame.size()), joined = both.from(loggedOnFrame.size());
     const std::vector<ConnectionNumber>& inMain = channelMembers(server, texts::mainChannel);
     std::size_t next = 0;
     for (int i = 0; i < socketCount(server); ++i) {
-        if (i != connection) sendFrame(server, i, loggedOn);
-        if (next < inMain.size() && inMain[next] == i) sendFrame(server, inMain[next++], joined);
+        bool member = next < inMain.size() && inMain[next] == i;
+        next += member;
+        if (i != connection) sendFrame(server, i, member ? both : loggedOn);
+        else if (member) sendFrame(server, i, joined);
     }
     addToUserList(server, listName);
     refreshCountLabel(server);
