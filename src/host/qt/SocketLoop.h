@@ -107,7 +107,7 @@ public:
     // Writes every connection's collected output as far as the peers take it.
     void flush();
     // The same, but a burst of handlers shares one write per connection: output waits for the
-    // handlers behind it, twice as long as the last flush took (1 ms to 200 ms).
+    // handlers behind it, as long as the last flush took or twice that (1 ms to 200 ms).
     void flushSoon();
     // Handles the socket events that are already waiting, so that a timer's tick sees every reply
     // that arrived before it, however busy the server was.
@@ -147,6 +147,7 @@ private:
     // Returns whether a connection read all it was allowed, so that another turn should follow.
     bool serveReady();
     void clientEvent(int fd, std::uint32_t events);
+    void flushAfter(std::int64_t shortest);
     void closingEvent(int fd, std::uint32_t events);
     void sweepClosing();
 
@@ -156,11 +157,11 @@ private:
     std::unique_ptr<QTimer> sweeper_;
     std::unique_ptr<QTimer> flushTimer_;
     std::unique_ptr<QTimer> turnTimer_;  // another turn, as soon as the loop is free
-    std::int64_t lastFlush_ = 0;
-    std::int64_t lastFlushTook_ = 0;
+    std::int64_t lastFlush_ = 0;      // µs, monotonic
+    std::int64_t lastFlushTook_ = 0;  // µs
     std::uint64_t written_ = 0;        // bytes the kernel took since the start
     std::uint64_t writtenAtTrim_ = 0;  // and at the last time the allocator gave memory back
-    std::int64_t lastTrim_ = 0;
+    std::int64_t lastTrim_ = 0;  // µs
     std::deque<Entry> entries_;  // by descriptor; a deque keeps references valid as it grows
     std::vector<int> flushList_;
     OutputBatch batch_;
