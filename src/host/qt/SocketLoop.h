@@ -148,6 +148,7 @@ private:
     bool serveReady();
     void clientEvent(int fd, std::uint32_t events);
     void flushAfter(std::int64_t shortest);
+    void giveMemoryBack(std::int64_t atMostEvery);
     void closingEvent(int fd, std::uint32_t events);
     void sweepClosing();
 
