@@ -107,11 +107,30 @@ bool settled(const Stamp& stamp) {
     return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec - stamp.modifiedNs > kSettleNs;
 }
 
-bool appendLineDurably(const std::string& path, std::string_view line, Stamp& after) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    std::string data(line);
+namespace {
+
+// Opens the file for appending, and says what to write for the line: the line and CR LF, after a
+// CR LF of its own when the file's last line has none (a hand edit), which would otherwise take
+// the new line onto its end and spoil both.
+int openForAppend(const std::string& path, std::string_view line, std::string& data) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return fd;
+    struct stat st {};
+    char last[2] = {};
+    bool ended = ::fstat(fd, &st) != 0 || st.st_size == 0 ||
+                 (st.st_size >= 2 && ::pread(fd, last, 2, st.st_size - 2) == 2 && last[0] == '\r' && last[1] == '\n');
+    data = ended ? "" : "\r\n";
+    data.append(line);
     data += "\r\n";
+    return fd;
+}
+
+}  // namespace
+
+bool appendLineDurably(const std::string& path, std::string_view line, Stamp& after) {
+    std::string data;
+    int fd = openForAppend(path, line, data);
+    if (fd < 0) return false;
     struct stat st {};
     bool ok = writeAll(fd, data) && ::fsync(fd) == 0 && ::fstat(fd, &st) == 0;
     if (ok) after = stampOf(st);
@@ -119,10 +138,9 @@ bool appendLineDurably(const std::string& path, std::string_view line, Stamp& af
 }
 
 bool appendLine(const std::string& path, std::string_view line) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    std::string data;
+    int fd = openForAppend(path, line, data);
     if (fd < 0) return false;
-    std::string data(line);
-    data += "\r\n";
     bool ok = writeAll(fd, data);
     return ::close(fd) == 0 && ok;
 }

@@ -35,7 +35,8 @@ std::vector<std::string> splitCrLf(std::string_view text);
 std::vector<std::string> split(std::string_view text, std::string_view separator);
 // Reads and splits; a missing or unreadable file gives no lines.
 std::vector<std::string> readLines(const std::string& path);
-// Creates the file when it is missing and adds the line and CR LF at its end.
+// Creates the file when it is missing and adds the line and CR LF at its end, on a line of its own
+// even when the last line lacks its CR LF.
 bool appendLine(const std::string& path, std::string_view line);
 // The same in one write that is on disk before it returns, and the file's stamp after it.
 bool appendLineDurably(const std::string& path, std::string_view line, Stamp& after);

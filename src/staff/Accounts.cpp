@@ -150,8 +150,8 @@ AccountChange addAccount(AccountCache& cache, const std::string& directory, std:
     auto start = static_cast<std::uint32_t>(cache.text.size());
     cache.text += line + "\r\n";
     cache.stamp = after;
-    // A last line without its CR LF (a hand edit) takes the new account onto its end, as it always
-    // has: that line is read again as a whole.
+    // A last line without its CR LF (a hand edit) was ended before the new account and becomes an
+    // account itself: the file is read again.
     if (!finished || cache.text.size() > 0xFFFFFFFFu) {
         cache.loaded = false;
         return AccountChange::written;

@@ -346,9 +346,10 @@ TEST(AccountFile, TheServersCopyFollowsItsOwnAppendsAndEveryChangeOnDisk) {
     dir.write("users.txt", "Bob:old\r\nbob:second\r\nlast:d");
     EXPECT_EQ(stored("BOB"), "old");
     EXPECT_EQ(stored("last"), std::nullopt);
-    // A new account joins an unfinished last line, as a whole rewrite of the text would have made it.
+    // A new account ends an unfinished last line first, which then counts.
     EXPECT_EQ(add("amy", found), AccountChange::written);
-    EXPECT_EQ(stored("last"), "damy:pw");
+    EXPECT_EQ(stored("last"), "d");
+    EXPECT_EQ(stored("amy"), "pw");
     EXPECT_EQ(add("bob", found), AccountChange::unchanged);
     EXPECT_EQ(found, "old");
     for (int i = 0; i < 1100; ++i) ASSERT_EQ(add("n" + std::to_string(i), found), AccountChange::written);
@@ -356,7 +357,7 @@ TEST(AccountFile, TheServersCopyFollowsItsOwnAppendsAndEveryChangeOnDisk) {
     EXPECT_EQ(stored("n1099"), "pw");
     EXPECT_EQ(stored("n1100"), std::nullopt);
     std::string text = dir.read("users.txt");
-    EXPECT_TRUE(text.starts_with("Bob:old\r\nbob:second\r\nlast:damy:pw\r\nn0:pw\r\n")) << text.substr(0, 60);
+    EXPECT_TRUE(text.starts_with("Bob:old\r\nbob:second\r\nlast:d\r\namy:pw\r\nn0:pw\r\n")) << text.substr(0, 60);
     EXPECT_TRUE(text.ends_with("\r\nn1098:pw\r\nn1099:pw\r\n"));
     // Another process's whole rewrite, and a hand edit in place to the same size, are both seen.
     EXPECT_EQ(changeAccounts(dir.path(), std::chrono::milliseconds(0), [](std::string& now, bool) {
@@ -654,12 +655,20 @@ TEST_F(LogonTest, ValidationStoresTheFirstPasswordAndAcceptsOnlyThatOne) {
         EXPECT_EQ(dir.read("users.txt"), accounts += added);
         socket(conn).peerCloses();
     }
-    // A last line without CR LF is unfinished: no account, and the next one is glued onto it.
+    // A last line without CR LF is unfinished: no account; the next one gets a line of its own,
+    // and the ended line is an account from then on.
     dir.write("users.txt", "last:d");
+    int last = connect();
+    deliver(last, logonFrame("last", "b"));
+    EXPECT_EQ(dir.read("users.txt"), "last:d\r\nlast:e\r\n");
+    socket(last).peerCloses();
+    chatLines();
+    deliver(connect(), logonFrame("last", "b"));
+    EXPECT_EQ(chatLines().back(), "Logon refused for last from 10.0.0.1: invalid password.");
     deliver(connect(), logonFrame("last", "a"));
     server->settings.authentication = "N";
     deliver(connect(), logonFrame("zed", "wrong"));
-    EXPECT_EQ(dir.read("users.txt"), "last:dlast:d\r\n");
+    EXPECT_EQ(dir.read("users.txt"), "last:d\r\nlast:e\r\n");
     EXPECT_EQ(server->lstUsers, (Lines{"last", "zed"}));
 }
 

@@ -353,12 +353,13 @@ TEST_F(StaffTest, TheConsoleAlwaysActsServerWideAndSparesNoRank) {
     EXPECT_EQ(socketCount(*server), 2);
     consoleEntry(*server, "/kick bob");
     EXPECT_EQ(socketCount(*server), 1);
+    dir.write("banned.txt", "mallory");  // a hand edit without the last CR LF
     consoleEntry(*server, "/ban ALICE being away");
     EXPECT_EQ(socketCount(*server), 1);  // socket 0 is never unloaded
     EXPECT_EQ(chatLines(), (Lines{"carol was kicked from Murmur by Server Console (--server)",
                                   "bob was kicked from Murmur by Server Console.",
                                   "alice was banned from Murmur by Server Console (being away)"}));
-    EXPECT_EQ(dir.read("banned.txt"), "ALICE\r\n");
+    EXPECT_EQ(dir.read("banned.txt"), "mallory\r\nALICE\r\n");
     EXPECT_EQ(server->users.count(), 0u);
 }
 

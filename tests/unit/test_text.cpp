@@ -58,9 +58,14 @@ TEST(TextFile, LinesEndInCrLfAndFilesAreReadWholeAppendedOrRewritten) {
     EXPECT_EQ(textfile::readWhole(dir.file("none.txt"), text), textfile::ReadStatus::missing);
     EXPECT_EQ(textfile::readWhole(dir.path(), text), textfile::ReadStatus::failed);
     EXPECT_EQ(text, "");
+    // A last line left without its CR LF gets it before the new line; a line end is not doubled.
     dir.write("list.txt", "unfinished");
     ASSERT_TRUE(textfile::appendLine(dir.file("list.txt"), "next"));
-    EXPECT_EQ(dir.read("list.txt"), "unfinishednext\r\n");
+    ASSERT_TRUE(textfile::appendLine(dir.file("list.txt"), ""));
+    EXPECT_EQ(dir.read("list.txt"), "unfinished\r\nnext\r\n\r\n");
+    dir.write("list.txt", "\n");
+    ASSERT_TRUE(textfile::appendLine(dir.file("list.txt"), "x"));
+    EXPECT_EQ(dir.read("list.txt"), "\n\r\nx\r\n");
     ASSERT_TRUE(textfile::rewrite(dir.file("list.txt"), {"a", "", "b"}));
     EXPECT_EQ(dir.read("list.txt"), "a\r\n\r\nb\r\n");
     EXPECT_FALSE(dir.exists("list.txt.tmp"));
