@@ -114,10 +114,13 @@ namespace {
 // the new line onto its end and spoil both.
 int openForAppend(const std::string& path, std::string_view line, std::string& data) {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // A file the server may write but not read is appended to without the look at its end.
+    bool readable = fd >= 0;
+    if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0) return fd;
     struct stat st {};
     char last[2] = {};
-    bool ended = ::fstat(fd, &st) != 0 || st.st_size == 0 ||
+    bool ended = !readable || ::fstat(fd, &st) != 0 || st.st_size == 0 ||
                  (st.st_size >= 2 && ::pread(fd, last, 2, st.st_size - 2) == 2 && last[0] == '\r' && last[1] == '\n');
     data = ended ? "" : "\r\n";
     data.append(line);
