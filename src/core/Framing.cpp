@@ -166,19 +166,22 @@ void refuseIncompatible(Server& server, ConnectionNumber connection) {
 
 namespace {
 
+// The longest payload the connection may send: a client that has not logged on gets less.
+std::size_t mostPayload(const clsUserData* record) {
+    return record && !record->hasLoggedIn ? maxPayloadBeforeLogon : maxPayloadLength;
+}
+
 // The most a client may send in one packet, header included.
 std::size_t largestFrame(const clsUserData& record) {
-    std::size_t payload = record.hasLoggedIn ? maxPayloadLength : maxPayloadBeforeLogon;
+    std::size_t payload = mostPayload(&record);
     return 1 + std::to_string(payload).size() + 1 + payload;
 }
 
 // Cuts the buffer into packets and hands each to the packet handler; the unfinished tail is kept.
 void handlePackets(Server& server, ConnectionNumber connection, std::string_view input) {
     for (;;) {
-        const clsUserData* record = server.users.find(connection);
         Frame frame;
-        FrameResult result =
-            takeFrame(input, frame, record && !record->hasLoggedIn ? maxPayloadBeforeLogon : maxPayloadLength);
+        FrameResult result = takeFrame(input, frame, mostPayload(server.users.find(connection)));
         if (result == FrameResult::needMore) {
             if (!input.empty()) server.sckRecv[static_cast<std::size_t>(connection)].pending.assign(input);
             return;

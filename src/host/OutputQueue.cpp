@@ -139,9 +139,7 @@ void OutputQueue::keepUnsent(const OutputBatch& batch) {
     }
     ownWritten_ = 0;
     leftover_ = unsent_;
-    head_ = tail_ = kNoPiece;
-    openShared_ = nullptr;
-    openSize_ = 0;
+    forgetPieces();
 }
 
 void OutputQueue::drop() {
@@ -149,6 +147,10 @@ void OutputQueue::drop() {
     ownWritten_ = 0;
     leftover_ = 0;
     unsent_ = 0;
+    forgetPieces();
+}
+
+void OutputQueue::forgetPieces() {
     head_ = tail_ = kNoPiece;
     openShared_ = nullptr;
     openSize_ = 0;

@@ -96,6 +96,8 @@ private:
     std::size_t gather(const OutputBatch& batch, iovec* iov) const;
     void advance(OutputBatch& batch, std::size_t written);
     void keepUnsent(const OutputBatch& batch);
+    // The batch's pieces are gone: written, copied out or dropped.
+    void forgetPieces();
 
     std::string own_;
     std::size_t ownWritten_ = 0;

@@ -148,20 +148,16 @@ std::string EpollClientSocket::read(std::size_t most) {
     return data;
 }
 
-std::size_t EpollClientSocket::send(std::string_view bytes) {
+std::size_t EpollClientSocket::send(std::string_view bytes) { return queueOutput(bytes, false); }
+
+std::size_t EpollClientSocket::sendShared(std::string_view frame) { return queueOutput(frame, true); }
+
+std::size_t EpollClientSocket::queueOutput(std::string_view bytes, bool shared) {
     if (fd_ < 0 || entry_->reported) return 0;
     SocketLoop::Entry& e = *entry_;
     if (bytes.empty()) return e.out.unsent();
-    e.out.add(loop_.batch_, bytes);
-    loop_.queue(fd_, e);
-    return e.out.unsent();
-}
-
-std::size_t EpollClientSocket::sendShared(std::string_view frame) {
-    if (fd_ < 0 || entry_->reported) return 0;
-    SocketLoop::Entry& e = *entry_;
-    if (frame.empty()) return e.out.unsent();
-    e.out.addShared(loop_.batch_, frame);
+    if (shared) e.out.addShared(loop_.batch_, bytes);
+    else e.out.add(loop_.batch_, bytes);
     loop_.queue(fd_, e);
     return e.out.unsent();
 }
@@ -357,9 +353,7 @@ bool SocketLoop::resetOldestClosing() {
         const Entry& e = entry(fd);
         if (e.kind != Kind::closing || e.generation != generation) continue;
         --closingCount_;
-        ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
-        closeWithReset(fd);
-        entry(fd) = Entry{};
+        reset(fd);
         return true;
     }
     return false;

@@ -64,6 +64,7 @@ public:
 
 private:
     friend class SocketLoop;
+    std::size_t queueOutput(std::string_view bytes, bool shared);
     SocketLoop& loop_;
     Events events_;
     int fd_ = -1;
