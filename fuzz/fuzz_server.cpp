@@ -147,10 +147,8 @@ void checkTables(const Server& server, const FakeHost& host) {
         ++inChannels;
         const auto& list = murmur::channelMembers(server, record.channel);
         if (!std::binary_search(list.begin(), list.end(), number)) broken("a record missing from its channel");
-        if (!record.originalName.empty()) {
-            ++named;
-            if (murmur::findUserByName(server, record.originalName) < 0) broken("a name the index does not know");
-        }
+        ++named;
+        if (murmur::findUserByName(server, record.originalName) < 0) broken("a name the index does not know");
         phantoms += record.isChannelPhantom;
     }
     for (const auto& [key, list] : server.channelMembers) members += list.size();

@@ -5,6 +5,7 @@
 
 #include "core/ChatView.h"
 #include "core/Framing.h"
+#include "core/Lookups.h"
 #include "core/Membership.h"
 #include "core/Packets.h"
 #include "core/UserList.h"
@@ -28,7 +29,7 @@ void closeSocket(Server& server, ConnectionNumber connection, bool reset) {
     SocketSlot& slot = slotOf(server, connection);
     if (slot.socket->state() != sckClosed) {
         --server.openConnections;
-        auto it = server.connectionsPerAddress.find(slot.address);
+        auto it = server.connectionsPerAddress.find(hostKey(slot.address));
         if (it != server.connectionsPerAddress.end() && --it->second <= 0) server.connectionsPerAddress.erase(it);
     }
     if (reset) slot.socket->abort();
@@ -46,16 +47,16 @@ bool stillAwaiting(const Server& server, const AwaitingLogon& entry) {
     return record && !record->hasLoggedIn;
 }
 
-// Makes room for a newcomer: the oldest connection that has not logged on (from that address, when
-// one is given) goes without a word. False when every connection has logged on.
-bool displaceOldestAwaiting(Server& server, const std::string* address) {
+// Makes room for a newcomer: the oldest connection that has not logged on (from that host, when one
+// is given) goes without a word. False when every connection has logged on.
+bool displaceOldestAwaiting(Server& server, const std::string* host) {
     auto& waiting = server.awaitingLogon;
     for (auto it = waiting.begin(); it != waiting.end();) {
         if (!stillAwaiting(server, *it)) {
             it = waiting.erase(it);
             continue;
         }
-        if (address && slotOf(server, it->number).address != *address) {
+        if (host && hostKey(slotOf(server, it->number).address) != *host) {
             ++it;
             continue;
         }
@@ -128,9 +129,10 @@ void acceptConnection(Server& server, RequestId request) {
         if (!server.host.loop().resetOldestClosing() && !displaceOldestAwaiting(server, nullptr)) return listener.reject(request);
     std::string address = listener.requestAddress(request);
     if (limits.maxPerAddress > 0) {
-        auto it = server.connectionsPerAddress.find(address);
+        std::string host = hostKey(address);
+        auto it = server.connectionsPerAddress.find(host);
         if (it != server.connectionsPerAddress.end() && it->second >= limits.maxPerAddress &&
-            !displaceOldestAwaiting(server, &address))
+            !displaceOldestAwaiting(server, &host))
             return listener.reject(request);
     }
 
@@ -153,19 +155,17 @@ void acceptConnection(Server& server, RequestId request) {
     auto number = static_cast<ConnectionNumber>(chosen);
     SocketSlot& slot = slotOf(server, chosen);
     std::int32_t now = server.host.loop().tickCount();
-    slot.pending.clear();
-    slot.address = std::move(address);
-    ++slot.generation;
-    slot.overflowing = false;
-    slot.stalled = false;
-    slot.deliveredMark = 0;
-    slot.progressTick = now;
-    slot.waitingOn.clear();
-    slot.viewBudget = viewBurst;
-    slot.viewBudgetTick = now;
-    slot.linesNotShown = 0;
+    // Nothing of the slot's last connection stays but the socket and the count of connections.
+    SocketSlot fresh;
+    fresh.socket = std::move(slot.socket);
+    fresh.generation = slot.generation + 1;
+    fresh.address = std::move(address);
+    fresh.progressTick = now;
+    fresh.viewBudget = viewBurst;
+    fresh.viewBudgetTick = now;
+    slot = std::move(fresh);
     ++server.openConnections;
-    ++server.connectionsPerAddress[slot.address];
+    ++server.connectionsPerAddress[hostKey(slot.address)];
     clsUserData record;
     record.hasLoggedIn = false;
     record.initialPing = now;

@@ -35,14 +35,14 @@ bool outputStalled(Server& server, SocketSlot& slot) {
 
 // The client whose packets are being handled filled this one's queue: it is read again only when
 // this one has taken most of it.
-void holdSenderFor(Server& server, const SocketSlot& receiver, int connection) {
+void holdSenderFor(Server& server, SocketSlot& receiver, int connection) {
     int sender = server.currentSender;
     if (sender < 0 || sender >= socketCount(server)) return;
-    auto& waitingOn = server.sckRecv[static_cast<std::size_t>(sender)].waitingOn;
-    auto entry = std::make_pair(static_cast<ConnectionNumber>(connection), receiver.generation);
-    for (const auto& held : waitingOn)
-        if (held == entry) return;
-    waitingOn.push_back(entry);
+    SocketSlot& senderSlot = server.sckRecv[static_cast<std::size_t>(sender)];
+    auto key = std::make_pair(static_cast<ConnectionNumber>(sender), senderSlot.generation);
+    if (receiver.heldFor == key) return;
+    receiver.heldFor = key;
+    senderSlot.waitingOn.emplace_back(static_cast<ConnectionNumber>(connection), receiver.generation);
 }
 
 // The rare turn of a send: the client's queue is high. Kept apart so the common path stays short.
@@ -58,22 +58,27 @@ void holdSenderFor(Server& server, const SocketSlot& receiver, int connection) {
 
 inline void queueFrame(Server& server, SocketSlot& slot, int connection, std::string_view frame, bool shared) {
     if (slot.overflowing) return;
-    server.counters.bytesOut += frame.size();
     std::size_t unsent = shared ? slot.socket->sendShared(frame) : slot.socket->send(frame);
+    // A socket that is not connected takes nothing and has nothing unsent.
+    if (unsent > 0) server.counters.bytesOut += frame.size();
     if (unsent > outputHighWater || unsent > server.limits.sendLimit) [[unlikely]]
         queueIsHigh(server, slot, connection, unsent);
 }
 
 // Whether a client that filled others' queues must wait for them before more of its input is read.
-bool heldBack(Server& server, SocketSlot& sender) {
+bool heldBack(Server& server, SocketSlot& sender, ConnectionNumber connection) {
     auto& waitingOn = sender.waitingOn;
+    auto key = std::make_pair(connection, sender.generation);
     while (!waitingOn.empty()) {
         auto [number, generation] = waitingOn.back();
         if (number < socketCount(server)) {
             SocketSlot& receiver = server.sckRecv[static_cast<std::size_t>(number)];
-            if (receiver.generation == generation && isConnected(server, number) &&
-                receiver.socket->pendingOutput() > outputLowWater && !outputStalled(server, receiver))
-                return true;
+            if (receiver.generation == generation) {
+                if (isConnected(server, number) && receiver.socket->pendingOutput() > outputLowWater &&
+                    !outputStalled(server, receiver))
+                    return true;
+                if (receiver.heldFor == key) receiver.heldFor = {0, 0};
+            }
         }
         waitingOn.pop_back();
     }
@@ -205,7 +210,7 @@ void receiveData(Server& server, ConnectionNumber connection) {
     if (!record || connection < 0 || connection >= socketCount(server)) return;
     SocketSlot& slot = server.sckRecv[static_cast<std::size_t>(connection)];
     // Input that is not read waits in the socket, and TCP slows its sender down.
-    if (heldBack(server, slot)) return;
+    if (heldBack(server, slot, connection)) return;
     // What is held never passes one largest packet: the unfinished tail is shorter than that.
     std::size_t largest = largestFrame(*record);
     std::size_t room = largest > slot.pending.size() ? largest - slot.pending.size() : 0;

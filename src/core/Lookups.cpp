@@ -1,5 +1,9 @@
 #include "core/Lookups.h"
 
+#include <arpa/inet.h>
+
+#include <cstdio>
+
 #include "core/Membership.h"
 #include "host/CodePage.h"
 #include "host/TextFile.h"
@@ -47,6 +51,22 @@ std::vector<std::string> listNamesInTableOrder(const Server& server) {
     names.reserve(server.users.count());
     for (const auto& [number, record] : server.users) names.push_back(record.listName);
     return names;
+}
+
+std::string hostKey(std::string_view address) {
+    unsigned char bytes[16];
+    std::string text(address);
+    if (::inet_pton(AF_INET6, text.c_str(), bytes) != 1) return text;
+    char prefix[48];
+    std::snprintf(prefix, sizeof prefix, "%x:%x:%x:%x::/64", bytes[0] << 8 | bytes[1], bytes[2] << 8 | bytes[3],
+                  bytes[4] << 8 | bytes[5], bytes[6] << 8 | bytes[7]);
+    return prefix;
+}
+
+bool isRestricted(const Server& server, std::string_view channel) {
+    for (const auto& entry : server.restrictedChannels)
+        if (codepage::equalsNoCase(entry, channel)) return true;
+    return false;
 }
 
 std::string joinNonEmpty(const std::vector<std::string>& entries, std::string_view separator) {

@@ -24,6 +24,11 @@ std::vector<std::string> sortByRank(const std::vector<std::string>& names);
 std::vector<std::string> sortByRank(std::string_view list);
 // The list names of every record, in table order (records not logged on give empty names).
 std::vector<std::string> listNamesInTableOrder(const Server& server);
+// What limits per address count under: the address, or for IPv6 its /64, which one host usually
+// holds whole.
+std::string hostKey(std::string_view address);
+// Whether the channel is on the restricted list, without regard to letter case.
+bool isRestricted(const Server& server, std::string_view channel);
 // Every non-empty entry, each followed by the separator, and the last separator dropped.
 std::string joinNonEmpty(const std::vector<std::string>& entries, std::string_view separator);
 

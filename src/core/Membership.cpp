@@ -36,11 +36,10 @@ void countOut(Server& server, ConnectionNumber connection, const std::string& ch
 }
 
 void indexName(Server& server, ConnectionNumber connection, const std::string& name) {
-    if (!name.empty()) insertSorted(server.logonNames[codepage::toLower(name)], connection);
+    insertSorted(server.logonNames[codepage::toLower(name)], connection);
 }
 
 void unindexName(Server& server, ConnectionNumber connection, const std::string& name) {
-    if (name.empty()) return;
     auto it = server.logonNames.find(codepage::toLower(name));
     if (it == server.logonNames.end()) return;
     eraseSorted(it->second, connection);
@@ -86,12 +85,7 @@ void nameRecord(Server& server, ConnectionNumber connection, clsUserData& record
 }
 
 int findUserByName(const Server& server, std::string_view name) {
-    // Records not logged on all hold the empty name: the first of them in table order.
-    if (name.empty()) {
-        for (const auto& [number, record] : server.users)
-            if (record.originalName.empty()) return number;
-        return -1;
-    }
+    // The first holder in table order; records not logged on all hold the empty name.
     auto it = server.logonNames.find(codepage::toLower(name));
     if (it == server.logonNames.end()) return -1;
     int first = -1;

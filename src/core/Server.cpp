@@ -33,6 +33,12 @@ Server::~Server() {
 
 std::string Server::path(std::string_view fileName) const { return textfile::pathIn(dataDirectory, fileName); }
 
+void runConsoleEntry(Server& server, const std::string& entry) {
+    server.host.loop().runHandler([&] {
+        if (server.consoleHandler) server.consoleHandler(entry);
+    });
+}
+
 Frontend& Server::ui() { return frontend ? *frontend : noFrontend_; }
 
 }  // namespace murmur

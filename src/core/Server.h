@@ -42,6 +42,9 @@ struct SocketSlot {
     // The connections, with their generations, whose unsent output this client's input filled:
     // its input is not read while they are full.
     std::vector<std::pair<ConnectionNumber, std::uint32_t>> waitingOn;
+    // The sender, with its generation, whose waitingOn last took this client, so that a fan-out to
+    // many full queues costs each one step (generation 0: none; no connection has it).
+    std::pair<ConnectionNumber, std::uint32_t> heldFor{0, 0};
 
     // What its packets may still put before the operator, in characters as shown; it fills again
     // with time. Lines beyond it are not shown, only counted.
@@ -117,7 +120,8 @@ struct Server {
     std::unordered_map<std::string, std::vector<ConnectionNumber>> channelMembers;
     // Connections of users who hear every channel, ascending.
     std::vector<ConnectionNumber> channelPhantoms;
-    // Lower-cased logon name to the connections whose records hold it.
+    // Lower-cased logon name to the connections whose records hold it (the empty name: those not
+    // logged on), so that no request walks the table.
     std::unordered_map<std::string, std::vector<ConnectionNumber>> logonNames;
     // The data files read at every logon, as last read.
     struct {
@@ -145,7 +149,7 @@ struct Server {
     Limits limits;
     Counters counters;
     int openConnections = 0;
-    std::unordered_map<std::string, int> connectionsPerAddress;
+    std::unordered_map<std::string, int> connectionsPerAddress;  // by hostKey
     std::deque<AwaitingLogon> awaitingLogon;
     std::unique_ptr<Timer> logonTimer;
     // The connection whose packets are being handled, or -1: it is held back when the output it
@@ -168,5 +172,9 @@ private:
     Frontend noFrontend_;
     std::unique_ptr<ChatSink> chatLog_;
 };
+
+// An entry of the operator's console, in code-page text, run as one handler: the same from the
+// window, standard input and an attached console.
+void runConsoleEntry(Server& server, const std::string& entry);
 
 }  // namespace murmur

@@ -24,12 +24,6 @@ bool otherStaffIn(const Server& server, ConnectionNumber self, std::string_view 
     return false;
 }
 
-bool isRestricted(const Server& server, std::string_view channel) {
-    for (const auto& entry : server.restrictedChannels)
-        if (codepage::equalsNoCase(entry, channel)) return true;
-    return false;
-}
-
 // Every other record in the channel whose socket is connected gets the frame.
 void tellChannel(Server& server, ConnectionNumber self, std::string_view channel, SharedFrame frame) {
     for (ConnectionNumber number : channelMembers(server, channel))

@@ -1,8 +1,6 @@
 #include "protocol/Guesses.h"
 
-#include <arpa/inet.h>
-
-#include <cstdio>
+#include "core/Lookups.h"
 
 namespace murmur {
 namespace {
@@ -27,20 +25,10 @@ void forgetExpired(Server& server, std::int32_t now) {
 
 }  // namespace
 
-std::string guessKey(std::string_view address) {
-    unsigned char bytes[16];
-    std::string text(address);
-    if (::inet_pton(AF_INET6, text.c_str(), bytes) != 1) return text;
-    char prefix[48];
-    std::snprintf(prefix, sizeof prefix, "%x:%x:%x:%x::/64", bytes[0] << 8 | bytes[1], bytes[2] << 8 | bytes[3],
-                  bytes[4] << 8 | bytes[5], bytes[6] << 8 | bytes[7]);
-    return prefix;
-}
-
 bool isLockedOut(Server& server, std::string_view address) {
     std::int32_t now = server.host.loop().tickCount();
     forgetExpired(server, now);
-    std::string key = guessKey(address);
+    std::string key = hostKey(address);
     const FailedLogons* entry = server.failedLogons.find(key);
     if (entry && expired(*entry, now)) {
         server.failedLogons.remove(key);
@@ -52,7 +40,7 @@ bool isLockedOut(Server& server, std::string_view address) {
 void countWrongPassword(Server& server, std::string_view address) {
     std::int32_t now = server.host.loop().tickCount();
     forgetExpired(server, now);
-    std::string key = guessKey(address);
+    std::string key = hostKey(address);
     FailedLogons entry;
     if (FailedLogons* known = server.failedLogons.find(key); known && !expired(*known, now)) entry = std::move(*known);
     server.failedLogons.remove(key);  // to the end: it has the latest wrong password now

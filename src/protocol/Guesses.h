@@ -18,9 +18,6 @@ struct GuessLimits {
     static constexpr std::size_t addresses = 4096;      // remembered at most; the stalest go first
 };
 
-// What the throttle counts under: the address, or for IPv6 its /64, which one host usually holds
-// whole.
-std::string guessKey(std::string_view address);
 // Whether logons from the address are refused now.
 bool isLockedOut(Server& server, std::string_view address);
 // A wrong password was given from the address.

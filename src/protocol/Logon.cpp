@@ -166,7 +166,6 @@ void accept(Server& server, ConnectionNumber connection, clsUserData& record, st
     record.ping = ping;
     record.IP = address;
     record.product = product;
-    record.isChannelPhantom = false;
     record.hasLoggedIn = true;
 
     if (rank.name != "normal" && server.users.count() > 1)

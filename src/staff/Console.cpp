@@ -1,6 +1,5 @@
 #include "staff/Console.h"
 
-#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include "core/ChatView.h"
 #include "core/Connections.h"
 #include "core/Framing.h"
+#include "core/Lookups.h"
 #include "core/Membership.h"
 #include "core/Packets.h"
 #include "core/UserList.h"
@@ -144,15 +144,10 @@ void showChannels(Server& server) {
         members.push_back(record->listName);
     }
     for (const auto& [key, channel] : channels) {
-        // Named, not bound: clang 14, which builds the fuzz targets, lets no lambda capture a binding.
-        const std::string& name = channel.first;
-        const auto& members = channel.second;
-        bool restricted = std::any_of(server.restrictedChannels.begin(), server.restrictedChannels.end(),
-                                      [&](const std::string& entry) { return codepage::equalsNoCase(entry, name); });
-        std::string list;
-        for (const auto& member : members) list += (list.empty() ? "" : ", ") + member;
+        const auto& [name, members] = channel;
+        std::string restricted = isRestricted(server, name) ? kRestricted : "";
         addChat(server, {{colour::cyan, name},
-                         {colour::white, " (" + std::to_string(members.size()) + (restricted ? kRestricted : "") + "): " + list}});
+                         {colour::white, " (" + std::to_string(members.size()) + restricted + "): " + joinNonEmpty(members, ", ")}});
     }
     addChat(server, {{colour::yellow, "Total Channels: " + std::to_string(channels.size())}});
 }

@@ -20,9 +20,10 @@ namespace {
 constexpr const char* kOwnUserOnly = "Only the server's own user and root may use its console.";
 constexpr const char* kTooMany = "Too many consoles are attached to the server; try again later.";
 constexpr const char* kTooSlow = "This console did not read the server's lines in time and was let go.";
-constexpr const char* kTooLong = "A console entry is limited to 65536 bytes; this console was let go.";
+const std::string kTooLong =
+    "A console entry is limited to " + std::to_string(consolelink::maxEntry) + " bytes; this console was let go.";
 constexpr const char* kSlowReason = "it did not read its lines in time.";
-constexpr const char* kLongReason = "it sent an entry longer than 65536 bytes.";
+const std::string kLongReason = "it sent an entry longer than " + std::to_string(consolelink::maxEntry) + " bytes.";
 
 // A console told why it is let go gets this long to take the notice before it is closed anyway.
 constexpr std::chrono::seconds kLeavingLimit{10};
@@ -120,12 +121,7 @@ struct ControlSocket::Console {
 ControlSocket::ControlSocket(Server& server, ControlClaim claim, EntryHandler entry)
     : server_(server), claim_(std::move(claim)), entry_(std::move(entry)) {
     if (!entry_) {
-        entry_ = [this](const std::string& utf8) {
-            std::string text = codepage::fromUtf8(utf8);
-            server_.host.loop().runHandler([&] {
-                if (server_.consoleHandler) server_.consoleHandler(text);
-            });
-        };
+        entry_ = [this](const std::string& utf8) { runConsoleEntry(server_, codepage::fromUtf8(utf8)); };
     }
     sweeper_ = std::make_unique<QTimer>();
     sweeper_->setInterval(1000);
@@ -212,7 +208,7 @@ void ControlSocket::readFrom(Console& console) {
     }
     console.input.erase(0, start);
     if (console.input.size() > consolelink::maxEntry)
-        letGo(console, kTooLong, std::string("The console of process ") + std::to_string(console.pid) + " was let go: " + kLongReason);
+        letGo(console, kTooLong, kLongReason);
 }
 
 void ControlSocket::lineAdded(const ChatLine& line) {
@@ -235,7 +231,7 @@ void ControlSocket::cleared() {
 void ControlSocket::queue(Console& console, std::string bytes) {
     if (console.leaving || console.finished) return;
     if (console.queued + bytes.size() > maxQueued)
-        return letGo(console, kTooSlow, "The console of process " + std::to_string(console.pid) + " was let go: " + kSlowReason);
+        return letGo(console, kTooSlow, kSlowReason);
     console.queued += bytes.size();
     console.output.push_back(std::move(bytes));
     flush(console);
@@ -260,7 +256,7 @@ void ControlSocket::flush(Console& console) {
     console.writable->setEnabled(!console.output.empty());
 }
 
-void ControlSocket::letGo(Console& console, const char* notice, const std::string& operatorLine) {
+void ControlSocket::letGo(Console& console, const std::string& notice, const std::string& reason) {
     // A line half written is finished, so that the notice arrives whole; the rest is dropped.
     std::string keep;
     if (console.sentOfFront > 0) keep = console.output.front().substr(console.sentOfFront);
@@ -274,7 +270,7 @@ void ControlSocket::letGo(Console& console, const char* notice, const std::strin
     console.deadline = SteadyClock::now() + kLeavingLimit;
     console.readable->setEnabled(false);
     if (!sweeper_->isActive()) sweeper_->start();
-    reportLater(operatorLine);
+    reportLater("The console of process " + std::to_string(console.pid) + " was let go: " + reason);
     flush(console);
 }
 

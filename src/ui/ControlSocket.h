@@ -60,8 +60,8 @@ private:
     void readFrom(Console& console);
     void queue(Console& console, std::string bytes);
     void flush(Console& console);
-    // Tells the console why, stops listening to it, and closes it once that is out.
-    void letGo(Console& console, const char* notice, const std::string& operatorLine);
+    // Tells the console the notice, lets it go and tells the operator the reason.
+    void letGo(Console& console, const std::string& notice, const std::string& reason);
     void finish(Console& console);
     void removeFinished();
     void sweepLeaving();

@@ -142,12 +142,7 @@ void HeadlessFrontend::readAvailable() {
 
 void HeadlessFrontend::consoleLine(const std::string& utf8) {
     std::string text = codepage::fromUtf8(utf8);
-    if (!waitingForPort_) {
-        server_.host.loop().runHandler([&] {
-            if (server_.consoleHandler) server_.consoleHandler(text);
-        });
-        return;
-    }
+    if (!waitingForPort_) return runConsoleEntry(server_, text);
     std::int16_t port = 0;
     switch (readPortEntry(text, port)) {
         case PortEntry::notNumeric: return messageBox(enterNumericValue);

@@ -211,10 +211,7 @@ void frmMain::consoleEnter() {
     if (typed.isEmpty()) return;
     if (txtConsole->findText(typed) < 0) txtConsole->insertItem(0, typed);
     txtConsole->setEditText(QString());
-    std::string text = fromQString(typed);
-    server_.host.loop().runHandler([&] {
-        if (server_.consoleHandler) server_.consoleHandler(text);
-    });
+    runConsoleEntry(server_, fromQString(typed));
 }
 
 void frmMain::resizeEvent(QResizeEvent* event) {

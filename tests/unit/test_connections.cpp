@@ -12,6 +12,7 @@
 
 #include "core/Connections.h"
 #include "core/Framing.h"
+#include "core/Lookups.h"
 #include "core/Membership.h"
 #include "protocol/Guesses.h"
 #include "protocol/Logon.h"
@@ -285,6 +286,12 @@ TEST_F(ConnectionsTest, NewcomersDisplaceTheOldestConnectionsThatHaveNotLoggedOn
     timer(server->logonTimer).fire();
     EXPECT_EQ(host.events, Lines{"reset " + id});  // and the socket, the highest, left the array
     EXPECT_EQ(socketCount(*server), late);
+
+    // An IPv6 host counts by its /64: a fresh address of the same network is no escape.
+    int v1 = connect("2001:db8::1");
+    connect("2001:db8::2");
+    EXPECT_EQ(connect("2001:db8::3"), v1);
+    EXPECT_EQ(socket(v1).resets, 1);
 }
 
 TEST(PasswordHash, EachCharacterWalksItsKeyEntryAndWrapsPastTheEnds) {
@@ -614,9 +621,9 @@ TEST_F(LogonTest, WrongPasswordsFromOneAddressAreSlowed) {
 }
 
 TEST(GuessThrottle, AddressesAreCountedByHostAndTheTableForgetsTheStalestFirst) {
-    EXPECT_EQ(guessKey("10.0.0.7"), "10.0.0.7");
-    EXPECT_EQ(guessKey("2001:db8:0:12:abcd::5"), "2001:db8:0:12::/64");
-    EXPECT_EQ(guessKey("2001:DB8:0:12::6"), "2001:db8:0:12::/64");
+    EXPECT_EQ(hostKey("10.0.0.7"), "10.0.0.7");
+    EXPECT_EQ(hostKey("2001:db8:0:12:abcd::5"), "2001:db8:0:12::/64");
+    EXPECT_EQ(hostKey("2001:DB8:0:12::6"), "2001:db8:0:12::/64");
     FakeHost host;
     Server server(host, "");
     for (int i = 0; i <= static_cast<int>(GuessLimits::addresses); ++i)
